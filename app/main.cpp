@@ -1,0 +1,5 @@
+#include "app/ApplicationMain.h"
+
+#include <cstdlib>
+
+int main(int argc, char **argv) { std::exit(applicationMain(argc, argv)); }

@@ -1,0 +1,60 @@
+# Deployment values: set on the cmake command line, compiled into a tiny library of their own so
+# that a second set (local test services) can be linked into another executable of the same tree.
+
+set(PLIMBO_RELEASE_SERVICE "https://releases.plimbo.invalid" CACHE STRING "Scheme + host[:port] of the release service")
+set(PLIMBO_ANALYTICS_ENDPOINT "https://analytics.plimbo.invalid" CACHE STRING "Scheme + host[:port] of the analytics collection endpoint")
+set(PLIMBO_MEASUREMENT_ID "G-0000000000" CACHE STRING "Analytics measurement identifier")
+set(PLIMBO_SITE_ORIGIN "https://plimbo.invalid" CACHE STRING "Origin of the installer's web site")
+set(PLIMBO_ARCHIVE_PATH "/tmp/Plimbo.tar.gz" CACHE STRING "Where the finished download is moved")
+set(PLIMBO_INSTALL_PATH "/Applications/Plimbo.app" CACHE STRING "Where the archive is unpacked")
+set(PLIMBO_LAUNCH_COMMAND "" CACHE STRING "Shell command that opens the installed application (empty: the platform's default)")
+set(PLIMBO_EXTRA_CA_FILE "" CACHE STRING "PEM file trusted besides the system's CAs")
+
+set(_plimbo_deployment_dir ${CMAKE_CURRENT_LIST_DIR})
+
+function(_plimbo_require_origin name value)
+    set(host "([A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?|\\[[0-9A-Fa-f:.]+\\])")
+    if(NOT value MATCHES "^https://${host}(:[0-9]+)?$")
+        message(FATAL_ERROR "${name} is \"${value}\", which is not an address of the form "
+                            "https://host or https://host:port (no path, no trailing slash).")
+    endif()
+endfunction()
+
+function(_plimbo_c_string out value)
+    string(REPLACE "\\" "\\\\" value "${value}")
+    string(REPLACE "\"" "\\\"" value "${value}")
+    set(${out} "\"${value}\"" PARENT_SCOPE)
+endfunction()
+
+# plimbo_add_deployment(<library> RELEASE_SERVICE .. ANALYTICS_ENDPOINT .. MEASUREMENT_ID ..
+#                       SITE_ORIGIN .. ARCHIVE_PATH .. INSTALL_PATH .. LAUNCH_COMMAND ..
+#                       EXTRA_CA_FILE ..)
+function(plimbo_add_deployment library)
+    set(keys RELEASE_SERVICE ANALYTICS_ENDPOINT MEASUREMENT_ID SITE_ORIGIN ARCHIVE_PATH
+             INSTALL_PATH LAUNCH_COMMAND EXTRA_CA_FILE)
+    cmake_parse_arguments(PARSE_ARGV 1 D "" "${keys}" "")
+    _plimbo_require_origin(PLIMBO_RELEASE_SERVICE "${D_RELEASE_SERVICE}")
+    _plimbo_require_origin(PLIMBO_ANALYTICS_ENDPOINT "${D_ANALYTICS_ENDPOINT}")
+    _plimbo_require_origin(PLIMBO_SITE_ORIGIN "${D_SITE_ORIGIN}")
+    if(NOT D_INSTALL_PATH MATCHES "^/" OR NOT D_ARCHIVE_PATH MATCHES "^/")
+        message(FATAL_ERROR "PLIMBO_INSTALL_PATH and PLIMBO_ARCHIVE_PATH must be absolute paths.")
+    endif()
+    if(NOT D_LAUNCH_COMMAND)
+        string(REPLACE "'" "'\\''" quoted "${D_INSTALL_PATH}")
+        if(APPLE)
+            set(D_LAUNCH_COMMAND "open '${quoted}'")
+        else()
+            # Its own session and no tie to the runner's pipe, so the runner returns at once.
+            set(D_LAUNCH_COMMAND
+                "setsid -f '${quoted}/Contents/MacOS/Plimbo' </dev/null >/dev/null 2>&1")
+        endif()
+    endif()
+    foreach(key IN LISTS keys)
+        _plimbo_c_string(PLIMBO_${key}_LITERAL "${D_${key}}")
+    endforeach()
+    set(dir ${CMAKE_BINARY_DIR}/deployments/${library})
+    configure_file(${_plimbo_deployment_dir}/DeploymentValues.h.in ${dir}/DeploymentValues.h @ONLY)
+    add_library(${library} STATIC ${_plimbo_deployment_dir}/../platform/CompiledDeployment.cpp)
+    target_include_directories(${library} PRIVATE ${dir})
+    target_link_libraries(${library} PUBLIC plimbo_core)
+endfunction()

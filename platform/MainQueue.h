@@ -1,0 +1,15 @@
+#pragma once
+
+#include <functional>
+
+// The main thread's queue: work submitted from any thread runs on the thread of the
+// application object, in submission order.
+
+// Runs `work` on the main thread and waits for it. Must not be called on the main thread.
+void runOnMainSync(std::function<void()> work);
+
+// Queues `work` on the main thread and returns at once.
+void runOnMainAsync(std::function<void()> work);
+
+// Queues `work` on the main thread to run `delayMs` milliseconds from now.
+void runOnMainAfter(int delayMs, std::function<void()> work);

@@ -1,0 +1,69 @@
+#include "platform/SharedSession.h"
+
+#include "platform/Transport.h"
+
+#include <memory>
+
+namespace {
+
+// One request in flight; lives until its completion has run.
+struct Exchange {
+    HttpRequest request;
+    SharedSession::Completion completion;
+    CURL *easy = curl_easy_init();
+    curl_slist *headers = nullptr;
+    QByteArray body;
+    char error[CURL_ERROR_SIZE] = {};
+
+    ~Exchange() {
+        curl_easy_cleanup(easy);
+        curl_slist_free_all(headers);
+    }
+};
+
+size_t appendBody(char *data, size_t size, size_t count, void *exchange) {
+    static_cast<Exchange *>(exchange)->body.append(data, qsizetype(size * count));
+    return size * count;
+}
+
+} // namespace
+
+SharedSession &SharedSession::shared() {
+    // Never destroyed: completions may still be running when the process exits.
+    static SharedSession *session = new SharedSession;
+    return *session;
+}
+
+void SharedSession::start(HttpRequest request, Completion completion) {
+    auto exchange = std::make_shared<Exchange>();
+    exchange->request = std::move(request);
+    exchange->completion = std::move(completion);
+    loop_.post([this, exchange] {
+        CURL *easy = exchange->easy;
+        const HttpRequest &request = exchange->request;
+        applyTransportOptions(easy, request.url, request.extraCaFile);
+        if (request.method == "POST") // an empty body, announced as such
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, "");
+        else if (request.method != "GET")
+            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.constData());
+        for (const auto &[name, value] : request.headers)
+            exchange->headers =
+                curl_slist_append(exchange->headers, QByteArray(name + ": " + value).constData());
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, exchange->headers);
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, long(request.timeoutMs));
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, appendBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, exchange.get());
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, exchange->error);
+        loop_.add(easy, [exchange](CURLcode result) {
+            HttpAnswer answer;
+            if (result == CURLE_OK) {
+                answer.body = exchange->body;
+                curl_easy_getinfo(exchange->easy, CURLINFO_RESPONSE_CODE, &answer.status);
+            } else {
+                answer.error = QString::fromUtf8(exchange->error[0] ? exchange->error
+                                                                    : curl_easy_strerror(result));
+            }
+            exchange->completion(answer);
+        });
+    });
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/CurlLoop.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+struct HttpRequest {
+    QUrl url;
+    QByteArray method = "GET";
+    QList<QPair<QByteArray, QByteArray>> headers; // sent in this order
+    int timeoutMs = 60000;
+    QString extraCaFile;
+};
+
+struct HttpAnswer {
+    std::optional<QByteArray> body; // absent when no answer arrived; an empty body is present
+    long status = 0;
+    QString error; // the transport's description when no answer arrived
+};
+
+// The process-wide session for small requests (the release lookup, analytics hits): one thread
+// running a libcurl multi handle. Completions run on that thread, never on the caller's.
+class SharedSession {
+  public:
+    using Completion = std::function<void(const HttpAnswer &)>;
+
+    static SharedSession &shared();
+
+    // Returns at once; the request starts on the session's thread.
+    void start(HttpRequest request, Completion completion);
+
+  private:
+    CurlLoop loop_;
+};

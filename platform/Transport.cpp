@@ -1,0 +1,57 @@
+#include "platform/Transport.h"
+
+#include <QNetworkProxyFactory>
+
+namespace {
+
+// The system's proxy for `url`, in libcurl's notation; empty when the system names none, and
+// libcurl then reads http_proxy/https_proxy/no_proxy itself.
+QByteArray systemProxyFor(const QUrl &url) {
+    const QList<QNetworkProxy> proxies =
+        QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(url));
+    if (proxies.isEmpty())
+        return {};
+    const QNetworkProxy &proxy = proxies.first();
+    QUrl address;
+    switch (proxy.type()) {
+    case QNetworkProxy::HttpProxy:
+        address.setScheme(QStringLiteral("http"));
+        break;
+    case QNetworkProxy::Socks5Proxy:
+        address.setScheme(QStringLiteral("socks5h"));
+        break;
+    default:
+        return {};
+    }
+    address.setHost(proxy.hostName());
+    address.setPort(proxy.port());
+    address.setUserName(proxy.user());
+    address.setPassword(proxy.password());
+    return address.toEncoded();
+}
+
+const char *systemCaPath() {
+    const curl_version_info_data *info = curl_version_info(CURLVERSION_NOW);
+    return info->capath ? info->capath : "/etc/ssl/certs";
+}
+
+} // namespace
+
+void applyTransportOptions(CURL *easy, const QUrl &url, const QString &extraCaFile) {
+    curl_easy_setopt(easy, CURLOPT_URL, url.toEncoded().constData());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!extraCaFile.isEmpty()) {
+        // CAINFO replaces the default bundle; the hashed system folder keeps the system's CAs.
+        curl_easy_setopt(easy, CURLOPT_CAINFO, extraCaFile.toLocal8Bit().constData());
+        curl_easy_setopt(easy, CURLOPT_CAPATH, systemCaPath());
+    }
+    const QByteArray proxy = systemProxyFor(url);
+    if (!proxy.isEmpty())
+        curl_easy_setopt(easy, CURLOPT_PROXY, proxy.constData());
+}

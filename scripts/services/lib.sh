@@ -1,0 +1,81 @@
+# Local services for the demo, the end-to-end tests and the benchmarks: a test CA, nginx over
+# HTTPS on loopback serving a release answer, an archive and an analytics endpoint that logs
+# every hit. Source this file; every function works inside one state folder.
+
+services_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# make_certificates DIR: DIR/ca.pem signs DIR/server.pem (127.0.0.1, ::1, localhost).
+make_certificates() {
+    local dir=$1
+    [ -f "$dir/server.pem" ] && return 0
+    mkdir -p "$dir"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Plimbo Local Test CA" \
+        -keyout "$dir/ca.key" -out "$dir/ca.pem" 2>/dev/null
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" \
+        -keyout "$dir/server.key" -out "$dir/server.csr" 2>/dev/null
+    printf 'subjectAltName=IP:127.0.0.1,IP:::1,DNS:localhost\nextendedKeyUsage=serverAuth\n' \
+        >"$dir/server.ext"
+    openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
+        -CAcreateserial -days 3650 -extfile "$dir/server.ext" -out "$dir/server.pem" 2>/dev/null
+}
+
+# start_nginx DIR PORT: serves DIR/www over HTTPS on 127.0.0.1:PORT; the release answer is
+# DIR/www/release.json, hits to /g/collect are logged to DIR/hits.log. Writes DIR/nginx.pid.
+start_nginx() {
+    local dir=$1 port=$2 user_line=""
+    make_certificates "$dir"
+    mkdir -p "$dir/www" "$dir/temp"
+    [ "$(id -u)" -eq 0 ] && user_line="user root;"
+    sed -e "s|@DIR@|$dir|g" -e "s|@PORT@|$port|g" -e "s|@USER@|$user_line|" \
+        "$services_dir/nginx.conf.in" >"$dir/nginx.conf"
+    nginx -c "$dir/nginx.conf" -p "$dir"
+    for _ in $(seq 50); do
+        [ -s "$dir/nginx.pid" ] && curl -s -o /dev/null --cacert "$dir/ca.pem" \
+            "https://127.0.0.1:$port/health" && return 0
+        sleep 0.1
+    done
+    echo "nginx did not start on port $port; see $dir/error.log" >&2
+    return 1
+}
+
+stop_nginx() {
+    local dir=$1
+    [ -s "$dir/nginx.pid" ] && kill "$(cat "$dir/nginx.pid")" 2>/dev/null
+    rm -f "$dir/nginx.pid"
+}
+
+# write_release_answer DIR ADDRESS: the release service answers with ADDRESS as the archive.
+write_release_answer() {
+    printf '{"updateUrl":"%s","version":"1.0.0"}\n' "$2" >"$1/www/release.json"
+}
+
+# start_display: an Xvfb display when there is none; sets DISPLAY and xvfb_pid.
+start_display() {
+    xvfb_pid=""
+    [ -n "${DISPLAY:-}" ] && return 0
+    local number
+    for number in $(seq 90 120); do
+        [ -e "/tmp/.X$number-lock" ] && continue
+        Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+        xvfb_pid=$!
+        export DISPLAY=":$number"
+        for _ in $(seq 50); do
+            xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+            sleep 0.1
+        done
+    done
+    echo "could not start Xvfb" >&2
+    return 1
+}
+
+stop_display() {
+    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
+    xvfb_pid=""
+}
+
+# screenshot_window NAME FILE: saves the window titled NAME.
+screenshot_window() {
+    local id
+    id=$(xdotool search --name "^$1\$" | head -n 1)
+    [ -n "$id" ] && import -window "$id" "$2"
+}
