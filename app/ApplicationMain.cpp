@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <QWidget>
 
 namespace {
 

@@ -2,4 +2,6 @@
 
 #include <cstdlib>
 
-int main(int argc, char **argv) { std::exit(applicationMain(argc, argv)); }
+int main(int argc, char **argv) {
+    std::exit(applicationMain(argc, argv));
+}

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QUrl>
-
 #include <optional>
 
 // The archive address in a release service's answer: the text under "updateUrl" of a JSON object,

@@ -1,5 +1,7 @@
 #include "installer/ViewController.h"
 
+#include "analytics/GaEvent.h"
+#include "app/WindowStyle.h"
 #include "archive/PlArchive.h"
 #include "platform/ViewGeometry.h"
 #include "ui/Backgroud.h"
@@ -20,14 +22,6 @@ constexpr double kBarHeight = 17.0;
 constexpr double kLogoSide = 68;
 constexpr double kLogoRoom = 96; // the logo turned by 45 degrees
 
-void addSubview(QWidget *parent, QWidget *child) {
-    child->setParent(parent);
-    setFrame(child, frame(child));
-    child->show();
-}
-
-QString formatFixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
-
 } // namespace
 
 ViewController::ViewController(Deployment deployment, ControllerTimings timings)
@@ -43,7 +37,9 @@ ViewController::~ViewController() {
         delete view_;
 }
 
-double ViewController::rootWidth() const { return view_->width(); }
+double ViewController::rootWidth() const {
+    return view_->width();
+}
 
 void ViewController::viewDidLoad() {
     plArchive = std::make_unique<PlArchive>(deployment_.archivePath, deployment_.installPath);
@@ -57,25 +53,24 @@ void ViewController::viewDidLoad() {
     addSubview(view_, track);
     addSubview(view_, customProgress());
 
-    // The analytics sender comes with the analytics module; until then no event is sent.
+    GaEvent::Environment analytics;
+    analytics.analyticsEndpoint = deployment_.analyticsEndpoint;
+    analytics.extraCaFile = deployment_.extraCaFile;
+    gaEvent =
+        std::make_unique<GaEvent>(deployment_.measurementId, QStringLiteral("2oe4k0"),
+                                  QStringLiteral("ccd.NbB"), QStringLiteral("Plimbo Mac Installer"),
+                                  deployment_.siteOrigin, QStringLiteral("1.0.0"), analytics);
 
     auto *timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &ViewController::calcSpeed);
     timer->start(1000);
 
-    releaseUrl = fetchLatestReleaseURL();
+    if (const std::optional<QUrl> url = fetchLatestReleaseURL())
+        startTransfer(*url);
 }
 
 void ViewController::viewWillAppear() {
-    QWidget *window = view_->window();
-    if (window != view_) {
-        // No title bar, no close, minimise, zoom or resize controls; the title stays for the
-        // window system's lists.
-        window->setWindowFlags((window->windowFlags() | Qt::FramelessWindowHint) &
-                               ~(Qt::WindowCloseButtonHint | Qt::WindowMinMaxButtonsHint |
-                                 Qt::WindowFullscreenButtonHint));
-        window->setFixedSize(window->size());
-    }
+    styleInstallerWindow(view_);
     QPalette palette = view_->palette();
     palette.setColor(QPalette::Window, hexColor(QStringLiteral("#191B1D"), 1.0));
     view_->setPalette(palette);
@@ -86,18 +81,17 @@ ImageView *ViewController::imageView() {
     if (!imageView_) {
         imageView_ = new ImageView(QStringLiteral(":/plimbo.svg"), QSizeF(kLogoSide, kLogoSide));
         // Centred on (W/2, 209), with room to turn.
-        setFrame(imageView_, QRectF(rootWidth() / 2 - kLogoRoom / 2, 209 - kLogoRoom / 2,
-                                    kLogoRoom, kLogoRoom));
+        setFrame(imageView_, QRectF(rootWidth() / 2 - kLogoRoom / 2, 209 - kLogoRoom / 2, kLogoRoom,
+                                    kLogoRoom));
     }
     return imageView_;
 }
 
 QTextEdit *ViewController::text() {
     if (!text_) {
-        text_ = makeTextView(QStringLiteral("Downloading..."),
-                             namedFont(QStringLiteral("Rubik-Regular"), 14),
-                             hexColor(QStringLiteral("#FFFFFF"), 0.6), Qt::transparent,
-                             Qt::AlignCenter);
+        text_ = makeTextView(
+            QStringLiteral("Downloading..."), namedFont(QStringLiteral("Rubik-Regular"), 14),
+            hexColor(QStringLiteral("#FFFFFF"), 0.6), Qt::transparent, Qt::AlignCenter);
         setFrame(text_, QRectF(rootWidth() / 2 - 200, 27, 400, 14));
     }
     return text_;
@@ -119,25 +113,6 @@ PlProgress *ViewController::customProgress() {
         setFrame(customProgress_, QRectF(0, 0, 0, kBarHeight));
     }
     return customProgress_;
-}
-
-void ViewController::calcSpeed() {
-    const int64_t bytes = writeInSecond.exchange(0);
-    speed = bytes / 1024;
-    constexpr double kPerKi = 1.0 / 1024;
-    const double megabytesPerSecond = double(bytes) * kPerKi * kPerKi;
-    const double downloaded = double(totalBytesWritten) * kPerKi * kPerKi;
-    const double total = double(totalBytesExpectedToWrite) * kPerKi * kPerKi;
-    const QString downloadedText = formatFixed(downloaded, 1);
-    // A server that announces no length reports a negative total: show the amount alone.
-    const QString totalText =
-        total >= 0 ? QStringLiteral("/") + formatFixed(total, 1) + QStringLiteral("MB")
-                   : QString();
-    replaceText(text(), QStringLiteral("Downloading...") + downloadedText + QStringLiteral(" MB") +
-                            totalText + QStringLiteral("(") + formatFixed(megabytesPerSecond, 2) +
-                            QStringLiteral("MB/s)"));
-    setAttributes(text(), 14, int(downloadedText.size()) + 3, Qt::white,
-                  namedFont(QStringLiteral("Rubik-Regular"), 14));
 }
 
 void ViewController::untar(QObject *) {

@@ -1,15 +1,16 @@
 #pragma once
 
 #include "platform/Deployment.h"
+#include "platform/DownloadSession.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class GaEvent;
@@ -24,11 +25,14 @@ class QWidget;
 // Waits the installer uses; tests shorten them.
 struct ControllerTimings {
     int requestTimeoutMs = 60000; // the release lookup
+    int stallTimeoutSeconds = 60; // a transfer with no bytes for this long fails
+    int resumeDelayMs = 5000;     // from a failed transfer to its resumption
+    int windowAnimationMs = 200;  // the shrink to the success panel
 };
 
 // The installer: the content controller of the one window. The whole installation runs as its
 // start sequence (viewDidLoad) and the callbacks that sequence sets going.
-class ViewController : public QObject {
+class ViewController : public QObject, public DownloadSessionDelegate {
     Q_OBJECT
   public:
     // Makes its own root view, as when the window is built in code.
@@ -45,8 +49,18 @@ class ViewController : public QObject {
     void viewWillAppear();
     void calcSpeed();
     std::optional<QUrl> fetchLatestReleaseURL();
+    void showSuccessScreen();
+
+    // The download session's callbacks, on its own thread.
+    void didWriteData(DownloadSession *session, DownloadTask *task, int64_t bytesWritten,
+                      int64_t totalBytesWritten, int64_t totalBytesExpectedToWrite) override;
+    void didFinishDownloadingTo(DownloadSession *session, DownloadTask *task,
+                                const QString &path) override;
+    void didCompleteWithError(DownloadSession *session, DownloadTask *task,
+                              const std::optional<DownloadError> &error) override;
 
   public slots:
+    void launchPlimbo(QObject *sender);
     void untar(QObject *sender);
 
   public:
@@ -55,6 +69,11 @@ class ViewController : public QObject {
     QTextEdit *text();
     QTextEdit *percent();
     PlProgress *customProgress();
+    DownloadSession *urlSession();
+
+    // The current task; progress from any other task is ignored.
+    std::shared_ptr<DownloadTask> downloadTask() const;
+    void setDownloadTask(std::shared_ptr<DownloadTask> task);
 
     std::unique_ptr<PlArchive> plArchive;
     std::unique_ptr<GaEvent> gaEvent;
@@ -68,11 +87,12 @@ class ViewController : public QObject {
     QPointer<QProgressBar> progressIndicator;
     QPointer<QLabel> myLabel;
 
-    // The archive address the lookup gave, if any.
-    std::optional<QUrl> releaseUrl;
-
   private:
     double rootWidth() const;
+    void startTransfer(const QUrl &url);
+    void showProgress(double fraction);
+    void resumeTransfer(const QByteArray &resumeData);
+    void extractAndShowSuccess();
 
     const Deployment deployment_;
     const ControllerTimings timings_;
@@ -81,4 +101,7 @@ class ViewController : public QObject {
     QTextEdit *text_ = nullptr;
     QTextEdit *percent_ = nullptr;
     PlProgress *customProgress_ = nullptr;
+    std::unique_ptr<DownloadSession> urlSession_;
+    mutable std::mutex downloadTaskMutex_;
+    std::shared_ptr<DownloadTask> downloadTask_;
 };

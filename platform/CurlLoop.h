@@ -1,7 +1,6 @@
 #pragma once
 
 #include <curl/curl.h>
-
 #include <functional>
 #include <mutex>
 #include <thread>

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QThread>
-
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -29,9 +28,13 @@ void nsLog(const QString &message) {
                           .arg(message));
 }
 
-void printLine(const QString &text) { writeLine(stdout, text); }
+void printLine(const QString &text) {
+    writeLine(stdout, text);
+}
 
-void printErrorLine(const QString &text) { writeLine(stderr, text); }
+void printErrorLine(const QString &text) {
+    writeLine(stderr, text);
+}
 
 void terminateProcess(int status) {
     std::fflush(stdout);

@@ -7,7 +7,6 @@
 #include <QPair>
 #include <QString>
 #include <QUrl>
-
 #include <functional>
 #include <optional>
 

@@ -1,4 +1,5 @@
 #include "installer/ReleaseLookup.h"
+
 #include "installer/ViewController.h"
 #include "support/TestServer.h"
 
@@ -38,16 +39,19 @@ TEST_P(AnswerTest, ReadsOnlyAnAbsoluteUpdateUrlOfAnObject) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, AnswerTest,
     ::testing::Values(
-        AnswerCase{"address", R"({"updateUrl":"https://cdn.example.test/builds/Plimbo-1.2.3.tar.gz"})",
-                   true, ""},
-        AnswerCase{"otherKeys",
-                   R"({"version":"1.2.3","updateUrl":"https://cdn.example.test/builds/Plimbo-1.2.3.tar.gz","notes":[1,2]})",
-                   true, ""},
+        AnswerCase{"address",
+                   R"({"updateUrl":"https://cdn.example.test/builds/Plimbo-1.2.3.tar.gz"})", true,
+                   ""},
+        AnswerCase{
+            "otherKeys",
+            R"({"version":"1.2.3","updateUrl":"https://cdn.example.test/builds/Plimbo-1.2.3.tar.gz","notes":[1,2]})",
+            true, ""},
         AnswerCase{"htmlPage", "<html><body>502 Bad Gateway</body></html>", false,
                    "Failed to load: "},
         AnswerCase{"emptyBody", "", false, "Failed to load: "},
         AnswerCase{"truncatedObject", R"({"updateUrl":"https://cdn)", false, "Failed to load: "},
-        AnswerCase{"array", R"(["https://cdn.example.test/builds/Plimbo-1.2.3.tar.gz"])", false, ""},
+        AnswerCase{"array", R"(["https://cdn.example.test/builds/Plimbo-1.2.3.tar.gz"])", false,
+                   ""},
         AnswerCase{"emptyText", R"({"updateUrl":""})", false, ""},
         AnswerCase{"missing", R"({"url":"https://cdn.example.test/a.tar.gz"})", false, ""},
         AnswerCase{"null", R"({"updateUrl":null})", false, ""},

@@ -1,10 +1,12 @@
 #include "installer/ViewController.h"
+
 #include "platform/ViewAnimations.h"
 #include "platform/ViewGeometry.h"
 #include "support/TestServer.h"
 #include "ui/ImageView.h"
 #include "ui/PlProgress.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 #include <QThread>
@@ -14,16 +16,27 @@ namespace {
 
 const QString kLookupPath = QStringLiteral("/v1/apps/latest");
 
-// A controller whose root view is 500 x 300, pointed at a local release service.
+// A controller whose root view is 500 x 300, with every service on the local server.
 struct Installer {
     explicit Installer(const TestServer &server) {
         Deployment deployment = compiledDeployment();
         deployment.releaseService = server.url().toString(QUrl::RemovePath);
+        deployment.analyticsEndpoint = deployment.releaseService;
+        deployment.archivePath = folder.filePath(QStringLiteral("Plimbo.tar.gz"));
+        deployment.installPath = folder.filePath(QStringLiteral("Plimbo.app"));
         controller = std::make_unique<ViewController>(deployment);
         controller->view()->resize(500, 300);
     }
+    QTemporaryDir folder;
     std::unique_ptr<ViewController> controller;
 };
+
+QByteArray queryItem(const RecordedRequest &hit, const QByteArray &name) {
+    for (const QByteArray &item : hit.query.split('&'))
+        if (item.startsWith(name + '='))
+            return QByteArray::fromPercentEncoding(item.mid(name.size() + 1));
+    return {};
+}
 
 TEST(ViewControllerTest, BuildsTheProgressScreenWhereItBelongs) {
     TestServer server;
@@ -65,12 +78,25 @@ TEST(ViewControllerTest, LazyViewsAreBuiltOnce) {
     EXPECT_EQ(c.customProgress(), c.customProgress());
 }
 
-TEST(ViewControllerTest, KeepsTheAddressTheServiceGives) {
+TEST(ViewControllerTest, ReportsAndStartsTheDownloadOfTheAddressTheServiceGives) {
     TestServer server;
-    server.setResponse(kLookupPath, {200, {}, R"({"updateUrl":"https://cdn.test/P.tar.gz"})"});
+    const QUrl archive = server.url(QStringLiteral("/builds/Plimbo.tar.gz"));
+    server.setResponse(kLookupPath, {200, {}, R"({"updateUrl":")" + archive.toEncoded() + "\"}"});
+    TestResponse silent;
+    silent.stallBeforeHeaders = true;
+    server.setResponse(QStringLiteral("/builds/Plimbo.tar.gz"), silent);
     Installer installer(server);
     installer.controller->viewDidLoad();
-    EXPECT_EQ(installer.controller->releaseUrl, QUrl("https://cdn.test/P.tar.gz"));
+
+    EXPECT_NE(installer.controller->downloadTask(), nullptr);
+    ASSERT_TRUE(server.waitForRequests(QStringLiteral("/g/collect"), 1));
+    ASSERT_TRUE(server.waitForRequests(QStringLiteral("/builds/Plimbo.tar.gz"), 1));
+    const QList<RecordedRequest> requests = server.requests();
+    EXPECT_EQ(requests[0].path, kLookupPath.toUtf8());
+    const RecordedRequest hit = server.requestsTo(QStringLiteral("/g/collect")).first();
+    EXPECT_EQ(queryItem(hit, "en"), "installer_start_download");
+    EXPECT_EQ(queryItem(hit, "ep.url"), archive.toEncoded());
+    EXPECT_EQ(queryItem(hit, "_s"), "1");
 }
 
 // The main thread waits for the lookup: no tick, no drawing meanwhile; the screen stays standing
@@ -85,11 +111,11 @@ TEST(ViewControllerTest, TicksOnlyAfterTheLookupAndKeepsTickingWithoutARelease) 
     ViewController &c = *installer.controller;
     c.viewDidLoad();
 
-    EXPECT_EQ(c.releaseUrl, std::nullopt);
     EXPECT_EQ(c.text()->toPlainText(), "Downloading...");
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return c.text()->toPlainText() == "Downloading...0.0 MB/0.0MB(0.00MB/s)"; }, 3000));
-    EXPECT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests().size(), 1); // the lookup alone: no event without a release
+    EXPECT_EQ(c.downloadTask(), nullptr);
     EXPECT_NE(animationForKey(c.imageView(), QStringLiteral("rotateAnimation")), nullptr);
 }
 
@@ -131,13 +157,15 @@ TEST_P(SpeedTickTest, WritesTheStatusLineAndHighlightsTheAmount) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ticks, SpeedTickTest,
-    ::testing::Values(TickCase{1310720, 13107200, 83886080, "Downloading...12.5 MB/80.0MB(1.25MB/s)", 1280},
-                      TickCase{0, 0, 0, "Downloading...0.0 MB/0.0MB(0.00MB/s)", 0},
-                      TickCase{1023, 1023, 2048, "Downloading...0.0 MB/0.0MB(0.00MB/s)", 0},
-                      TickCase{1024, 1024, 2048, "Downloading...0.0 MB/0.0MB(0.00MB/s)", 1},
-                      TickCase{1048576, 1048576, 10485760, "Downloading...1.0 MB/10.0MB(1.00MB/s)", 1024},
-                      TickCase{5 << 20, 1181116006, 2362232012, "Downloading...1126.4 MB/2252.8MB(5.00MB/s)", 5120},
-                      // A server that sends no length.
-                      TickCase{2 << 20, 3 << 20, -1, "Downloading...3.0 MB(2.00MB/s)", 2048}));
+    ::testing::Values(
+        TickCase{1310720, 13107200, 83886080, "Downloading...12.5 MB/80.0MB(1.25MB/s)", 1280},
+        TickCase{0, 0, 0, "Downloading...0.0 MB/0.0MB(0.00MB/s)", 0},
+        TickCase{1023, 1023, 2048, "Downloading...0.0 MB/0.0MB(0.00MB/s)", 0},
+        TickCase{1024, 1024, 2048, "Downloading...0.0 MB/0.0MB(0.00MB/s)", 1},
+        TickCase{1048576, 1048576, 10485760, "Downloading...1.0 MB/10.0MB(1.00MB/s)", 1024},
+        TickCase{5 << 20, 1181116006, 2362232012, "Downloading...1126.4 MB/2252.8MB(5.00MB/s)",
+                 5120},
+        // A server that sends no length.
+        TickCase{2 << 20, 3 << 20, -1, "Downloading...3.0 MB(2.00MB/s)", 2048}));
 
 } // namespace

@@ -1,0 +1,102 @@
+// The controller's side of the download: start, progress, speed line, resumption.
+#include "analytics/GaEvent.h"
+#include "installer/NumberText.h"
+#include "installer/ViewController.h"
+#include "platform/MainQueue.h"
+#include "platform/ViewGeometry.h"
+#include "ui/Fonts.h"
+#include "ui/PlProgress.h"
+#include "ui/TextView.h"
+
+#include <QTextEdit>
+#include <cmath>
+
+DownloadSession *ViewController::urlSession() {
+    if (!urlSession_) {
+        DownloadSessionOptions options;
+        options.stallTimeoutSeconds = timings_.stallTimeoutSeconds;
+        options.extraCaFile = deployment_.extraCaFile;
+        urlSession_ = std::make_unique<DownloadSession>(this, options);
+    }
+    return urlSession_.get();
+}
+
+std::shared_ptr<DownloadTask> ViewController::downloadTask() const {
+    std::lock_guard lock(downloadTaskMutex_);
+    return downloadTask_;
+}
+
+void ViewController::setDownloadTask(std::shared_ptr<DownloadTask> task) {
+    std::lock_guard lock(downloadTaskMutex_);
+    downloadTask_ = std::move(task);
+}
+
+void ViewController::startTransfer(const QUrl &url) {
+    if (gaEvent)
+        gaEvent->send(QStringLiteral("start_download"),
+                      {{QStringLiteral("url"), QString::fromUtf8(url.toEncoded())}});
+    std::shared_ptr<DownloadTask> task = urlSession()->downloadTask(url);
+    task->resume();
+    setDownloadTask(std::move(task));
+}
+
+void ViewController::didWriteData(DownloadSession *, DownloadTask *task, int64_t bytesWritten,
+                                  int64_t written, int64_t expected) {
+    if (task != downloadTask().get())
+        return;
+    writeInSecond += bytesWritten;
+    const double fraction = double(written) / double(expected);
+    totalBytesWritten = written;
+    totalBytesExpectedToWrite = expected;
+    runOnMainSync([this, fraction] { showProgress(fraction); });
+    const int64_t ticks = ++callbackTicks;
+    if (ticks % 10 == 0 && gaEvent)
+        gaEvent->send(QStringLiteral("download_progress_spot"),
+                      {{QStringLiteral("speed"), QString::number(speed.load())},
+                       {QStringLiteral("downloaded"), QString::number(written)},
+                       {QStringLiteral("total"), QString::number(expected)},
+                       {QStringLiteral("ticks"), QString::number(ticks)}});
+}
+
+void ViewController::showProgress(double fraction) {
+    // Without an announced length the fraction is negative or not a number: keep the bar empty.
+    if (!(fraction >= 0))
+        fraction = 0;
+    fraction = std::min(fraction, 1.0);
+    replaceText(percent(), fixedText(fraction * 100, 0) + QLatin1Char('%'));
+    setFrame(customProgress(), QRectF(0, 0, rootWidth() * fraction, 17.0));
+}
+
+void ViewController::calcSpeed() {
+    const int64_t bytes = writeInSecond.exchange(0);
+    speed = bytes / 1024;
+    constexpr double kPerKi = 1.0 / 1024;
+    const double megabytesPerSecond = double(bytes) * kPerKi * kPerKi;
+    const double downloaded = double(totalBytesWritten) * kPerKi * kPerKi;
+    const double total = double(totalBytesExpectedToWrite) * kPerKi * kPerKi;
+    const QString downloadedText = fixedText(downloaded, 1);
+    // A server that announces no length reports a negative total: show the amount alone.
+    const QString totalText =
+        total >= 0 ? QStringLiteral("/") + fixedText(total, 1) + QStringLiteral("MB") : QString();
+    replaceText(text(), QStringLiteral("Downloading...") + downloadedText + QStringLiteral(" MB") +
+                            totalText + QStringLiteral("(") + fixedText(megabytesPerSecond, 2) +
+                            QStringLiteral("MB/s)"));
+    setAttributes(text(), 14, int(downloadedText.size()) + 3, Qt::white,
+                  namedFont(QStringLiteral("Rubik-Regular"), 14));
+}
+
+void ViewController::didCompleteWithError(DownloadSession *, DownloadTask *,
+                                          const std::optional<DownloadError> &error) {
+    if (!error || !error->resumeData)
+        return;
+    runOnMainAfter(timings_.resumeDelayMs,
+                   [this, resumeData = *error->resumeData] { resumeTransfer(resumeData); });
+}
+
+void ViewController::resumeTransfer(const QByteArray &resumeData) {
+    std::shared_ptr<DownloadTask> task = urlSession()->downloadTaskWithResumeData(resumeData);
+    setDownloadTask(task);
+    if (task)
+        task->resume();
+    ++autoRetryCount;
+}

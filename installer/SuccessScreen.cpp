@@ -1,0 +1,98 @@
+// The success panel that replaces the progress screen, and the launch its button starts.
+#include "analytics/GaEvent.h"
+#include "installer/ViewController.h"
+#include "platform/Log.h"
+#include "platform/ViewAnimations.h"
+#include "platform/ViewGeometry.h"
+#include "system/CommandRunner.h"
+#include "ui/Colors.h"
+#include "ui/Fonts.h"
+#include "ui/ImageView.h"
+#include "ui/PlProgress.h"
+#include "ui/TextView.h"
+
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QTextEdit>
+#include <cmath>
+
+namespace {
+
+const QSize kPanelSize(378, 166);
+
+// Moves and resizes `window` to `target`, animated; the window stays fixed-size at the end.
+void animateWindowFrame(QWidget *window, const QRect &target, int durationMs) {
+    window->setMinimumSize(0, 0);
+    window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    auto *animation = new QPropertyAnimation(window, "geometry", window);
+    animation->setDuration(durationMs);
+    animation->setStartValue(window->geometry());
+    animation->setEndValue(target);
+    QObject::connect(animation, &QPropertyAnimation::finished, window,
+                     [window, target] { window->setFixedSize(target.size()); });
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+QPushButton *makeOkButton() {
+    auto *button = new QPushButton(QStringLiteral("Ok"));
+    button->setFont(namedFont(QStringLiteral("Rubik-SemiBold"), 14));
+    button->setCursor(Qt::PointingHandCursor);
+    const QColor yellow = hexColor(QStringLiteral("#FFC200"), 1.0);
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { color: %1; background-color: %2; border: none;"
+                       " border-radius: 16px; }"
+                       "QPushButton:pressed { background-color: %3; }")
+            .arg(hexColor(QStringLiteral("#1D1E25"), 1.0).name(), yellow.name(),
+                 yellow.darker(115).name()));
+    setFrame(button, QRectF(144, 32, 90, 32));
+    return button;
+}
+
+QTextEdit *makeCentredLine(const QString &text, const QString &font, double size,
+                           const QColor &color, const QRectF &frame) {
+    QTextEdit *view = makeTextView(text, namedFont(font, size), color,
+                                   hexColor(QStringLiteral("#191B1D"), 1.0), Qt::AlignCenter);
+    setFrame(view, frame);
+    return view;
+}
+
+} // namespace
+
+void ViewController::showSuccessScreen() {
+    QWidget *window = view_->window();
+    const QRect old = window->geometry();
+    // About the old centre, truncated toward zero like the window system's own arithmetic.
+    const QRect target(int(std::trunc(old.x() + (old.width() - kPanelSize.width()) * 0.5)),
+                       int(std::trunc(old.y() + (old.height() - kPanelSize.height()) * 0.5)),
+                       kPanelSize.width(), kPanelSize.height());
+
+    removeAnimation(imageView(), QStringLiteral("rotateAnimation"));
+    const QList<QWidget *> kept = {imageView_, text_, percent_, customProgress_};
+    for (QWidget *child : view_->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        child->hide();
+        child->setParent(nullptr);
+        if (!kept.contains(child))
+            delete child; // the track and anything else only the root view held
+    }
+
+    if (window != view_)
+        animateWindowFrame(window, target, timings_.windowAnimationMs);
+
+    QPushButton *button = makeOkButton();
+    connect(button, &QPushButton::clicked, this, [this, button] { launchPlimbo(button); });
+    addSubview(view_, button);
+    addSubview(view_,
+               makeCentredLine(QStringLiteral("Click OK and start to explore spaces in Plimbo"),
+                               QStringLiteral("Rubik-Regular"), 14,
+                               hexColor(QStringLiteral("#FFFFFF"), 0.6), QRectF(0, 84, 378, 14)));
+    addSubview(view_, makeCentredLine(QStringLiteral("The installation was successful"),
+                                      QStringLiteral("Rubik-Medium"), 16, Qt::white,
+                                      QRectF(0, 110, 378, 16)));
+}
+
+void ViewController::launchPlimbo(QObject *) {
+    if (gaEvent)
+        gaEvent->send(QStringLiteral("launch_plimbo"));
+    runShellCommand(deployment_.launchCommand);
+    terminateProcess(0);
+}
