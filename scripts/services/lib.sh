@@ -19,14 +19,15 @@ make_certificates() {
         -CAcreateserial -days 3650 -extfile "$dir/server.ext" -out "$dir/server.pem" 2>/dev/null
 }
 
-# start_nginx DIR PORT: serves DIR/www over HTTPS on 127.0.0.1:PORT; the release answer is
-# DIR/www/release.json, hits to /g/collect are logged to DIR/hits.log. Writes DIR/nginx.pid.
+# start_nginx DIR PORT [RATE]: serves DIR/www over HTTPS on 127.0.0.1:PORT, archives at RATE
+# bytes a second (nginx notation, 0 for no limit); the release answer is DIR/www/release.json,
+# hits to /g/collect are logged to DIR/hits.log. Writes DIR/nginx.pid.
 start_nginx() {
-    local dir=$1 port=$2 user_line=""
+    local dir=$1 port=$2 rate=${3:-0} user_line=""
     make_certificates "$dir"
     mkdir -p "$dir/www" "$dir/temp"
     [ "$(id -u)" -eq 0 ] && user_line="user root;"
-    sed -e "s|@DIR@|$dir|g" -e "s|@PORT@|$port|g" -e "s|@USER@|$user_line|" \
+    sed -e "s|@DIR@|$dir|g" -e "s|@PORT@|$port|g" -e "s|@RATE@|$rate|g" -e "s|@USER@|$user_line|" \
         "$services_dir/nginx.conf.in" >"$dir/nginx.conf"
     nginx -c "$dir/nginx.conf" -p "$dir"
     for _ in $(seq 50); do
