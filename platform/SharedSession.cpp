@@ -10,7 +10,7 @@ namespace {
 struct Exchange {
     HttpRequest request;
     SharedSession::Completion completion;
-    CURL *easy = curl_easy_init();
+    CURL *easy = nullptr; // made on the session's thread, keeping send() cheap
     curl_slist *headers = nullptr;
     QByteArray body;
     char error[CURL_ERROR_SIZE] = {};
@@ -39,7 +39,7 @@ void SharedSession::start(HttpRequest request, Completion completion) {
     exchange->request = std::move(request);
     exchange->completion = std::move(completion);
     loop_.post([this, exchange] {
-        CURL *easy = exchange->easy;
+        CURL *easy = exchange->easy = curl_easy_init();
         const HttpRequest &request = exchange->request;
         applyTransportOptions(easy, request.url, request.extraCaFile);
         if (request.method == "POST") // an empty body, announced as such
