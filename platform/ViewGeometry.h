@@ -21,3 +21,6 @@ QRectF frame(const QWidget *view);
 
 // Places every child of `parent` that has a frame again, for the parent's current height.
 void applyChildFrames(QWidget *parent);
+
+// Makes `child` the topmost child of `parent`, placed by its frame, and shows it.
+void addSubview(QWidget *parent, QWidget *child);

@@ -11,6 +11,7 @@ class ImageView : public QWidget {
     Q_OBJECT
   public:
     ImageView(const QString &resource, QSizeF imageSize, QWidget *parent = nullptr);
+    ~ImageView() override;
 
     double rotation() const { return rotation_; }
     void setRotation(double radians);

@@ -27,4 +27,6 @@ void RootView::mouseMoveEvent(QMouseEvent *event) {
         window()->move(event->globalPosition().toPoint() - *dragOffset_);
 }
 
-void RootView::mouseReleaseEvent(QMouseEvent *) { dragOffset_.reset(); }
+void RootView::mouseReleaseEvent(QMouseEvent *) {
+    dragOffset_.reset();
+}
