@@ -39,9 +39,16 @@ start_nginx() {
     return 1
 }
 
+# stop_nginx DIR: stops it and waits until its port is free again.
 stop_nginx() {
-    local dir=$1
-    [ -s "$dir/nginx.pid" ] && kill "$(cat "$dir/nginx.pid")" 2>/dev/null
+    local dir=$1 pid
+    [ -s "$dir/nginx.pid" ] || return 0
+    pid=$(cat "$dir/nginx.pid")
+    kill "$pid" 2>/dev/null
+    for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
     rm -f "$dir/nginx.pid"
 }
 
