@@ -1,0 +1,415 @@
+#include "platform/DownloadSession.h"
+
+#include "platform/CurlLoop.h"
+#include "platform/ResponseHead.h"
+#include "platform/ResumeData.h"
+#include "platform/Transport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// About ten progress callbacks a second, whatever the speed.
+constexpr auto progressInterval = std::chrono::milliseconds(100);
+// Received bytes go to disk in writes this large, as the curl tool's own do.
+constexpr qsizetype writeBufferSize = 256 * 1024;
+const QString partialFilePrefix = QStringLiteral("plimbo-download-");
+
+bool isFetchable(const QUrl &url) {
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty() &&
+           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
+} // namespace
+
+struct DownloadSession::State {
+    DownloadSession *session;
+    DownloadSessionDelegate *delegate;
+    DownloadSessionOptions options;
+    QString folder; // absolute; every partial file of the session lives here
+
+    std::mutex mutex;
+    std::unique_ptr<CurlLoop> loop = std::make_unique<CurlLoop>(); // null once stopped
+
+    // Thread-safe: runs `work` on the loop thread, unless the session is going away.
+    void post(std::function<void(CurlLoop &)> work) {
+        std::lock_guard lock(mutex);
+        if (!loop)
+            return;
+        CurlLoop *target = loop.get();
+        target->post([target, work = std::move(work)] { work(*target); });
+    }
+
+    // Joins the loop thread; afterwards nothing runs there. Never called on that thread.
+    void stop() {
+        std::unique_ptr<CurlLoop> stopping; // destroyed after the lock is released
+        std::lock_guard lock(mutex);
+        stopping = std::move(loop);
+    }
+
+    bool holdsPartialFile(const QString &path) const {
+        const QFileInfo info(path);
+        return info.absolutePath() == folder && info.fileName().startsWith(partialFilePrefix);
+    }
+};
+
+// One transfer. Fixed at creation, then touched only on the loop thread from start() on.
+struct DownloadTask::Transfer {
+    Transfer(DownloadTask *task, std::weak_ptr<DownloadSession::State> session, QUrl url,
+             std::optional<ResumeData> resumeFrom)
+        : task(task), session(std::move(session)), url(std::move(url)),
+          resumeFrom(std::move(resumeFrom)) {}
+    ~Transfer();
+
+    DownloadTask *const task;
+    const std::weak_ptr<DownloadSession::State> session;
+    const QUrl url;
+    const std::optional<ResumeData> resumeFrom;
+
+    DownloadSession::State *state = nullptr; // outlives the loop thread's work
+    bool started = false;
+    CURL *easy = nullptr;
+    curl_slist *requestHeaders = nullptr;
+    char curlError[CURL_ERROR_SIZE] = {};
+    ResponseHead head;
+
+    std::unique_ptr<QFile> file;
+    bool ownsFile = false; // removed when the transfer ends without handing it on
+    std::unique_ptr<char[]> buffer;
+    qsizetype buffered = 0;
+
+    bool answerChecked = false; // the final response's status was checked before its body
+    qint64 offset = 0;          // bytes of the file before this response's body
+    qint64 received = 0;        // body bytes of this response
+    qint64 expected = -1;
+    qint64 unreported = 0;
+    Clock::time_point lastReport;
+    Clock::time_point lastByte;
+    bool timedOut = false;
+    QString failure; // why the session itself ended the transfer; never resumable
+
+    void start(DownloadSession::State &owner, CurlLoop &loop, std::shared_ptr<DownloadTask> self);
+    bool openFile();
+    void configure();
+
+    static size_t receiveBody(char *data, size_t size, size_t count, void *transfer);
+    static size_t receiveHeader(char *data, size_t size, size_t count, void *transfer);
+    static int tick(void *transfer, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    size_t receive(const char *data, size_t size);
+    bool checkAnswer();
+    bool continueFile();
+    bool startOver();
+    bool refuse(const QString &why);
+    bool store(const char *data, qsizetype size);
+    bool flush();
+    void reportIfDue();
+    void report();
+
+    void finish(CURLcode result);
+    void deliver();
+    void fail(CURLcode result);
+    std::optional<QByteArray> resumeDataAfterFailure() const;
+    void releaseCurl();
+    void discardFile();
+    void complete(const std::optional<DownloadError> &error);
+};
+
+// libcurl's callbacks, with the transfer as their user data.
+size_t DownloadTask::Transfer::receiveBody(char *data, size_t size, size_t count, void *transfer) {
+    return static_cast<Transfer *>(transfer)->receive(data, size * count);
+}
+
+size_t DownloadTask::Transfer::receiveHeader(char *data, size_t size, size_t count,
+                                             void *transfer) {
+    auto *receiving = static_cast<Transfer *>(transfer);
+    receiving->lastByte = Clock::now();
+    receiving->head.addLine(QByteArrayView(data, qsizetype(size * count)));
+    return size * count;
+}
+
+// Called about once a second also while no byte arrives: reports a burst before a lull, and ends
+// a transfer idle for the stall timeout like the platform's request timeout. (libcurl's own
+// low-speed limit averages over five seconds, so it would fire seconds late.)
+int DownloadTask::Transfer::tick(void *data, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto *transfer = static_cast<Transfer *>(data);
+    transfer->reportIfDue();
+    const int stallSeconds = transfer->state->options.stallTimeoutSeconds;
+    transfer->timedOut =
+        stallSeconds > 0 && Clock::now() - transfer->lastByte >= std::chrono::seconds(stallSeconds);
+    return transfer->timedOut ? 1 : 0;
+}
+
+DownloadTask::Transfer::~Transfer() {
+    releaseCurl();
+    discardFile();
+}
+
+void DownloadTask::Transfer::start(DownloadSession::State &owner, CurlLoop &loop,
+                                   std::shared_ptr<DownloadTask> self) {
+    if (started)
+        return;
+    started = true;
+    state = &owner;
+    if (!isFetchable(url))
+        return complete(DownloadError{QStringLiteral("unsupported URL"), std::nullopt});
+    if (!openFile())
+        return fail(CURLE_OK);
+    configure();
+    loop.add(easy, [self](CURLcode result) { self->transfer_->finish(result); });
+}
+
+bool DownloadTask::Transfer::openFile() {
+    QString path;
+    if (resumeFrom) {
+        path = resumeFrom->partialFile;
+        offset = resumeFrom->bytesWritten;
+    } else {
+        QTemporaryFile temporary(state->folder + QLatin1Char('/') + partialFilePrefix +
+                                 QStringLiteral("XXXXXX"));
+        temporary.setAutoRemove(false);
+        if (!temporary.open())
+            return refuse(QStringLiteral("cannot create a file in ") + state->folder);
+        path = temporary.fileName();
+    }
+    file = std::make_unique<QFile>(path);
+    ownsFile = true;
+    if (!file->open(QIODevice::ReadWrite | QIODevice::Unbuffered) || file->size() != offset ||
+        !file->seek(offset))
+        return refuse(QStringLiteral("the partial download is missing or was changed"));
+    buffer = std::make_unique<char[]>(writeBufferSize);
+    return true;
+}
+
+void DownloadTask::Transfer::configure() {
+    easy = curl_easy_init();
+    applyTransportOptions(easy, url, state->options.extraCaFile);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, curlError);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receiveBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, tick);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, long(writeBufferSize));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(state->options.stallTimeoutSeconds));
+    if (resumeFrom) {
+        curl_easy_setopt(easy, CURLOPT_RANGE, QByteArray::number(offset).append('-').constData());
+        requestHeaders =
+            curl_slist_append(requestHeaders, ("If-Range: " + resumeFrom->validator).constData());
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, requestHeaders);
+    }
+    lastReport = lastByte = Clock::now();
+}
+
+size_t DownloadTask::Transfer::receive(const char *data, size_t size) {
+    lastByte = Clock::now();
+    if (!answerChecked && !checkAnswer())
+        return 0;
+    if (!store(data, qsizetype(size)))
+        return 0;
+    received += qint64(size);
+    unreported += qint64(size);
+    reportIfDue();
+    return size;
+}
+
+// Decides, before the first body byte, where the body goes: after the bytes on disk, over them,
+// or nowhere.
+bool DownloadTask::Transfer::checkAnswer() {
+    answerChecked = true;
+    if (head.status() == 206)
+        return continueFile();
+    if (head.status() == 416 && resumeFrom)
+        return refuse(QStringLiteral("the server cannot continue the partial download"));
+    return startOver();
+}
+
+// A partial answer is only good if it carries on exactly where the file ends, to the end.
+bool DownloadTask::Transfer::continueFile() {
+    const std::optional<ResponseHead::ContentRange> range = head.contentRange();
+    const qint64 length = head.contentLength();
+    if (!range || range->first != offset ||
+        (range->completeLength >= 0 && range->last + 1 != range->completeLength) ||
+        (length >= 0 && length != range->last - range->first + 1))
+        return refuse(QStringLiteral("the server's partial answer does not continue the file"));
+    expected = range->last + 1;
+    return true;
+}
+
+// A whole answer (the file changed, or the server ignored the range) replaces what is on disk.
+bool DownloadTask::Transfer::startOver() {
+    if (offset > 0 && (!file->resize(0) || !file->seek(0)))
+        return refuse(file->errorString());
+    offset = 0;
+    expected = head.contentLength();
+    return true;
+}
+
+bool DownloadTask::Transfer::refuse(const QString &why) {
+    failure = why;
+    return false;
+}
+
+bool DownloadTask::Transfer::store(const char *data, qsizetype size) {
+    if (buffered + size > writeBufferSize && !flush())
+        return false;
+    if (size >= writeBufferSize) {
+        if (file->write(data, size) == size)
+            return true;
+        return refuse(file->errorString());
+    }
+    std::memcpy(buffer.get() + buffered, data, size_t(size));
+    buffered += size;
+    return true;
+}
+
+bool DownloadTask::Transfer::flush() {
+    const qsizetype size = std::exchange(buffered, 0);
+    if (size == 0 || file->write(buffer.get(), size) == size)
+        return true;
+    return refuse(file->errorString());
+}
+
+void DownloadTask::Transfer::reportIfDue() {
+    if (unreported > 0 && Clock::now() - lastReport >= progressInterval)
+        report();
+}
+
+void DownloadTask::Transfer::report() {
+    const qint64 bytes = std::exchange(unreported, 0);
+    lastReport = Clock::now();
+    state->delegate->didWriteData(state->session, task, bytes, offset + received, expected);
+}
+
+void DownloadTask::Transfer::finish(CURLcode result) {
+    if (result == CURLE_OK && !answerChecked && !checkAnswer()) // an answer without a body
+        return fail(result);
+    // A body that ends short of the announced size did not arrive whole.
+    if (result == CURLE_OK && expected >= 0 && offset + received != expected)
+        result = CURLE_PARTIAL_FILE;
+    if (result == CURLE_OK && flush())
+        return deliver();
+    fail(result);
+}
+
+void DownloadTask::Transfer::deliver() {
+    releaseCurl();
+    file->close();
+    if (unreported > 0)
+        report();
+    state->delegate->didFinishDownloadingTo(state->session, task, file->fileName());
+    discardFile(); // unless the delegate moved it away
+    complete(std::nullopt);
+}
+
+void DownloadTask::Transfer::fail(CURLcode result) {
+    releaseCurl();
+    const bool intact = failure.isEmpty() && flush();
+    DownloadError error;
+    if (!failure.isEmpty())
+        error.description = failure;
+    else if (timedOut)
+        error.description = QStringLiteral("The request timed out.");
+    else
+        error.description =
+            QString::fromUtf8(curlError[0] ? curlError : curl_easy_strerror(result));
+    if (intact)
+        error.resumeData = resumeDataAfterFailure();
+    if (file)
+        file->close();
+    if (error.resumeData) {
+        ownsFile = false; // the resume data holds it now
+        if (unreported > 0)
+            report(); // the totals end where the resumed task will carry on
+    }
+    discardFile();
+    complete(error);
+}
+
+// The rules for carrying on later: the server takes byte ranges, a validator ties them to this
+// version of the file, and there is something to carry on from.
+std::optional<QByteArray> DownloadTask::Transfer::resumeDataAfterFailure() const {
+    if (!answerChecked) // nothing of this attempt reached the file: what was there still holds
+        return resumeFrom ? std::optional(resumeFrom->serialise()) : std::nullopt;
+    const qint64 onDisk = offset + received;
+    const QByteArray validator = head.validator();
+    const bool ranges = head.acceptsByteRanges() || head.status() == 206;
+    if (!ranges || validator.isEmpty() || onDisk <= 0)
+        return std::nullopt;
+    return ResumeData{url, file->fileName(), onDisk, validator}.serialise();
+}
+
+void DownloadTask::Transfer::releaseCurl() {
+    if (easy)
+        curl_easy_cleanup(std::exchange(easy, nullptr));
+    curl_slist_free_all(std::exchange(requestHeaders, nullptr));
+}
+
+void DownloadTask::Transfer::discardFile() {
+    if (ownsFile && file)
+        QFile::remove(file->fileName());
+    ownsFile = false;
+}
+
+void DownloadTask::Transfer::complete(const std::optional<DownloadError> &error) {
+    state->delegate->didCompleteWithError(state->session, task, error);
+}
+
+DownloadSession::DownloadSession(DownloadSessionDelegate *delegate, DownloadSessionOptions options)
+    : state_(std::make_shared<State>()) {
+    state_->session = this;
+    state_->delegate = delegate;
+    state_->folder =
+        QDir(options.temporaryFolder.isEmpty() ? QDir::tempPath() : options.temporaryFolder)
+            .absolutePath();
+    state_->options = std::move(options);
+}
+
+DownloadSession::~DownloadSession() {
+    state_->stop();
+}
+
+std::shared_ptr<DownloadTask> DownloadSession::downloadTask(const QUrl &url) {
+    std::shared_ptr<DownloadTask> task(new DownloadTask);
+    task->transfer_ =
+        std::make_unique<DownloadTask::Transfer>(task.get(), state_, url, std::nullopt);
+    return task;
+}
+
+std::shared_ptr<DownloadTask>
+DownloadSession::downloadTaskWithResumeData(const QByteArray &resumeData) {
+    std::optional<ResumeData> resume = ResumeData::parse(resumeData);
+    // Only a partial file this session could have written is ever appended to or removed.
+    if (!resume || !state_->holdsPartialFile(resume->partialFile))
+        return nullptr;
+    std::shared_ptr<DownloadTask> task(new DownloadTask);
+    const QUrl url = resume->url;
+    task->transfer_ =
+        std::make_unique<DownloadTask::Transfer>(task.get(), state_, url, std::move(resume));
+    return task;
+}
+
+DownloadTask::~DownloadTask() = default;
+
+void DownloadTask::resume() {
+    const std::shared_ptr<DownloadSession::State> state = transfer_->session.lock();
+    if (!state)
+        return;
+    state->post([self = shared_from_this(), owner = state.get()](CurlLoop &loop) {
+        self->transfer_->start(*owner, loop, self);
+    });
+}
+
+const QUrl &DownloadTask::url() const {
+    return transfer_->url;
+}

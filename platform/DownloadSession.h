@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class CurlLoop;
+class DownloadSession;
+class DownloadTask;
+
+// Why a transfer ended early. Resume data, when present, lets a new task carry on from the bytes
+// already on disk; it is opaque to everyone but the session.
+struct DownloadError {
+    QString description;
+    std::optional<QByteArray> resumeData;
+};
+
+// The session's callbacks. They all run on the session's own thread (its serial delegate queue),
+// never on the main thread.
+class DownloadSessionDelegate {
+  public:
+    virtual ~DownloadSessionDelegate() = default;
+    // Coalesced to about ten a second, plus one when the body is complete. Totals count the whole
+    // file, also for a task resumed from resume data; `totalBytesExpectedToWrite` is -1 when the
+    // server announced no length.
+    virtual void didWriteData(DownloadSession *session, DownloadTask *task, int64_t bytesWritten,
+                              int64_t totalBytesWritten, int64_t totalBytesExpectedToWrite) = 0;
+    // The complete file; `path` is valid until this returns.
+    virtual void didFinishDownloadingTo(DownloadSession *session, DownloadTask *task,
+                                        const QString &path) = 0;
+    // Last callback of every task: no error after a delivered file.
+    virtual void didCompleteWithError(DownloadSession *session, DownloadTask *task,
+                                      const std::optional<DownloadError> &error) = 0;
+};
+
+struct DownloadSessionOptions {
+    int stallTimeoutSeconds = 60; // no byte for this long fails like a request timeout
+    QString extraCaFile;
+    QString temporaryFolder; // empty: the system's temporary folder
+};
+
+// Downloads files to temporary files, one libcurl multi handle on a thread of its own.
+class DownloadSession {
+  public:
+    DownloadSession(DownloadSessionDelegate *delegate, DownloadSessionOptions options = {});
+    ~DownloadSession(); // stops the session's thread; callbacks in progress finish first
+    DownloadSession(const DownloadSession &) = delete;
+    DownloadSession &operator=(const DownloadSession &) = delete;
+
+    // New tasks are suspended until resume(). A task from resume data the session cannot read
+    // is null.
+    std::shared_ptr<DownloadTask> downloadTask(const QUrl &url);
+    std::shared_ptr<DownloadTask> downloadTaskWithResumeData(const QByteArray &resumeData);
+
+  private:
+    friend class DownloadTask;
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+class DownloadTask : public std::enable_shared_from_this<DownloadTask> {
+  public:
+    ~DownloadTask();
+    void resume();
+    const QUrl &url() const;
+
+  private:
+    friend class DownloadSession;
+    struct Transfer;
+    DownloadTask() = default;
+    std::unique_ptr<Transfer> transfer_;
+};
