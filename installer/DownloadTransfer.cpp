@@ -59,8 +59,9 @@ void ViewController::didWriteData(DownloadSession *, DownloadTask *task, int64_t
 }
 
 void ViewController::showProgress(double fraction) {
-    // Without an announced length the fraction is negative or not a number: keep the bar empty.
-    if (!(fraction >= 0))
+    // Without an announced length the fraction is negative, infinite or not a number: keep the
+    // bar empty.
+    if (!std::isfinite(fraction) || fraction < 0)
         fraction = 0;
     fraction = std::min(fraction, 1.0);
     replaceText(percent(), fixedText(fraction * 100, 0) + QLatin1Char('%'));

@@ -33,7 +33,7 @@ ViewController::ViewController(QWidget *rootView, Deployment deployment, Control
 
 // Once in a window the root view belongs to it; a view that never was is deleted here.
 ViewController::~ViewController() {
-    if (!view_->parent())
+    if (view_ && !view_->parent())
         delete view_;
 }
 

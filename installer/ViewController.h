@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
+#include <QWidget>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -20,7 +21,6 @@ class PlProgress;
 class QLabel;
 class QProgressBar;
 class QTextEdit;
-class QWidget;
 
 // Waits the installer uses; tests shorten them.
 struct ControllerTimings {
@@ -96,7 +96,7 @@ class ViewController : public QObject, public DownloadSessionDelegate {
 
     const Deployment deployment_;
     const ControllerTimings timings_;
-    QWidget *view_;
+    QPointer<QWidget> view_;
     ImageView *imageView_ = nullptr;
     QTextEdit *text_ = nullptr;
     QTextEdit *percent_ = nullptr;

@@ -1,12 +1,9 @@
-#include "installer/ViewController.h"
-
+#include "installer/ControllerFixture.h"
 #include "platform/ViewAnimations.h"
 #include "platform/ViewGeometry.h"
-#include "support/TestServer.h"
 #include "ui/ImageView.h"
 #include "ui/PlProgress.h"
 
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 #include <QThread>
@@ -16,27 +13,7 @@ namespace {
 
 const QString kLookupPath = QStringLiteral("/v1/apps/latest");
 
-// A controller whose root view is 500 x 300, with every service on the local server.
-struct Installer {
-    explicit Installer(const TestServer &server) {
-        Deployment deployment = compiledDeployment();
-        deployment.releaseService = server.url().toString(QUrl::RemovePath);
-        deployment.analyticsEndpoint = deployment.releaseService;
-        deployment.archivePath = folder.filePath(QStringLiteral("Plimbo.tar.gz"));
-        deployment.installPath = folder.filePath(QStringLiteral("Plimbo.app"));
-        controller = std::make_unique<ViewController>(deployment);
-        controller->view()->resize(500, 300);
-    }
-    QTemporaryDir folder;
-    std::unique_ptr<ViewController> controller;
-};
-
-QByteArray queryItem(const RecordedRequest &hit, const QByteArray &name) {
-    for (const QByteArray &item : hit.query.split('&'))
-        if (item.startsWith(name + '='))
-            return QByteArray::fromPercentEncoding(item.mid(name.size() + 1));
-    return {};
-}
+using Installer = ControllerFixture;
 
 TEST(ViewControllerTest, BuildsTheProgressScreenWhereItBelongs) {
     TestServer server;
@@ -94,9 +71,9 @@ TEST(ViewControllerTest, ReportsAndStartsTheDownloadOfTheAddressTheServiceGives)
     const QList<RecordedRequest> requests = server.requests();
     EXPECT_EQ(requests[0].path, kLookupPath.toUtf8());
     const RecordedRequest hit = server.requestsTo(QStringLiteral("/g/collect")).first();
-    EXPECT_EQ(queryItem(hit, "en"), "installer_start_download");
-    EXPECT_EQ(queryItem(hit, "ep.url"), archive.toEncoded());
-    EXPECT_EQ(queryItem(hit, "_s"), "1");
+    EXPECT_EQ(Installer::queryItem(hit, "en"), "installer_start_download");
+    EXPECT_EQ(Installer::queryItem(hit, "ep.url"), archive.toEncoded());
+    EXPECT_EQ(Installer::queryItem(hit, "_s"), "1");
 }
 
 // The main thread waits for the lookup: no tick, no drawing meanwhile; the screen stays standing

@@ -21,7 +21,8 @@ TEST_P(CommandRunnerTest, ReturnsEverythingTheCommandWrote) {
 INSTANTIATE_TEST_SUITE_P(
     Commands, CommandRunnerTest,
     ::testing::Values(RunCase{"stdout", "echo abc", "abc\n"},
-                      RunCase{"bothStreamsInOrder", "echo first >&2; echo second", "first\nsecond\n"},
+                      RunCase{"bothStreamsInOrder", "echo first >&2; echo second",
+                              "first\nsecond\n"},
                       RunCase{"nothing", "true", ""},
                       RunCase{"failingCommand", "echo partial; exit 3", "partial\n"},
                       RunCase{"inputIsEmpty", "cat; echo end", "end\n"},
