@@ -59,3 +59,19 @@ function(plimbo_add_deployment library)
     target_include_directories(${library} PRIVATE ${dir})
     target_link_libraries(${library} PUBLIC plimbo_core)
 endfunction()
+
+# plimbo_add_local_installer(<executable> <state folder> <port>): the installer with every
+# service at https://127.0.0.1:<port> (trusting <state folder>/services/ca.pem) and its archive
+# and bundle below <state folder>, for the end-to-end tests and the benchmarks.
+function(plimbo_add_local_installer executable state port)
+    plimbo_add_deployment(${executable}_deployment
+        RELEASE_SERVICE "https://127.0.0.1:${port}"
+        ANALYTICS_ENDPOINT "https://127.0.0.1:${port}"
+        MEASUREMENT_ID "G-LOCAL00000"
+        SITE_ORIGIN "https://127.0.0.1"
+        ARCHIVE_PATH "${state}/Plimbo.tar.gz"
+        INSTALL_PATH "${state}/Applications/Plimbo.app"
+        EXTRA_CA_FILE "${state}/services/ca.pem")
+    add_executable(${executable} ${PROJECT_SOURCE_DIR}/app/main.cpp)
+    target_link_libraries(${executable} PRIVATE plimbo_core ${executable}_deployment)
+endfunction()
