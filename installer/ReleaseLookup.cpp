@@ -6,7 +6,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSemaphore>
+#include <future>
 
 std::optional<QUrl> archiveUrlFromAnswer(const QByteArray &body) {
     QJsonParseError error;
@@ -29,17 +29,16 @@ std::optional<QUrl> ViewController::fetchLatestReleaseURL() {
     request.timeoutMs = timings_.requestTimeoutMs;
     request.extraCaFile = deployment_.extraCaFile;
 
-    // The holder is written on the session's thread before the release and read here after the
-    // acquire, which orders the two.
-    std::optional<QUrl> holder;
-    QSemaphore answered;
-    SharedSession::shared().start(request, [&holder, &answered](const HttpAnswer &answer) {
-        if (answer.body)
-            holder = archiveUrlFromAnswer(*answer.body);
-        else
-            printLine(QStringLiteral("Failed to load: ") + answer.error);
-        answered.release();
+    // The main thread really waits here, with no event loop, until the session's thread answers.
+    std::promise<std::optional<QUrl>> holder;
+    std::future<std::optional<QUrl>> answered = holder.get_future();
+    SharedSession::shared().start(request, [&holder](const HttpAnswer &answer) {
+        if (answer.body) {
+            holder.set_value(archiveUrlFromAnswer(*answer.body));
+            return;
+        }
+        printLine(QStringLiteral("Failed to load: ") + answer.error);
+        holder.set_value(std::nullopt);
     });
-    answered.acquire();
-    return holder;
+    return answered.get();
 }

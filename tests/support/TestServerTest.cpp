@@ -2,6 +2,7 @@
 
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <atomic>
 #include <curl/curl.h>
 #include <functional>
 #include <gtest/gtest.h>
@@ -198,7 +199,7 @@ TEST(TestServerTest, RecordsPostBodies) {
 
 TEST(TestServerTest, HandlerAnswersOnTheServerThread) {
     TestServer server;
-    QThread *handlerThread = nullptr;
+    std::atomic<QThread *> handlerThread = nullptr; // ordered through the socket only
     server.setHandler("/echo", [&handlerThread](const RecordedRequest &request) {
         handlerThread = QThread::currentThread();
         return TestResponse{201, {{"Content-Type", "text/plain"}}, request.query};
@@ -207,8 +208,8 @@ TEST(TestServerTest, HandlerAnswersOnTheServerThread) {
     const Fetched fetched = client.fetch(server.url("/echo?said=this"));
     EXPECT_EQ(fetched.status, 201);
     EXPECT_EQ(fetched.body, "said=this");
-    EXPECT_NE(handlerThread, nullptr);
-    EXPECT_NE(handlerThread, QThread::currentThread());
+    EXPECT_NE(handlerThread.load(), nullptr);
+    EXPECT_NE(handlerThread.load(), QThread::currentThread());
 }
 
 TEST(TestServerTest, RoutesByDecodedPath) {
