@@ -65,7 +65,7 @@ void ViewController::showProgress(double fraction) {
         fraction = 0;
     fraction = std::min(fraction, 1.0);
     replaceText(percent(), fixedText(fraction * 100, 0) + QLatin1Char('%'));
-    setFrame(customProgress(), QRectF(0, 0, rootWidth() * fraction, 17.0));
+    setFrame(customProgress(), QRectF(0, 0, rootWidth() * fraction, kBarHeight));
 }
 
 void ViewController::calcSpeed() {

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr double kBarHeight = 17.0;
 constexpr double kLogoSide = 68;
 constexpr double kLogoRoom = 96; // the logo turned by 45 degrees
 

@@ -88,6 +88,8 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     QPointer<QLabel> myLabel;
 
   private:
+    static constexpr double kBarHeight = 17.0; // the progress bar and its track
+
     double rootWidth() const;
     void startTransfer(const QUrl &url);
     void showProgress(double fraction);
