@@ -10,23 +10,28 @@ namespace {
 
 using F = ControllerFixture;
 
-const QString kArchivePath = QStringLiteral("/Plimbo.tar.gz");
+// A controller on a local server, with two tasks that are never started: identities for the
+// session's callbacks, which the tests deliver from a thread of their own.
+struct Transfer {
+    void fail(DownloadTask *task, const QString &why, std::optional<QByteArray> resumeData) {
+        F::onSessionThread([&] {
+            c.didCompleteWithError(nullptr, task, DownloadError{why, std::move(resumeData)});
+        });
+    }
 
-// Tasks that are never started: identities for the progress callbacks.
-struct Tasks {
-    explicit Tasks(ViewController &controller)
-        : current(controller.urlSession()->downloadTask(QUrl("https://127.0.0.1:1/a.tar.gz"))),
-          foreign(controller.urlSession()->downloadTask(QUrl("https://127.0.0.1:1/b.tar.gz"))) {}
-    std::shared_ptr<DownloadTask> current;
-    std::shared_ptr<DownloadTask> foreign;
+    TestServer server;
+    F fixture{server};
+    ViewController &c = *fixture.controller;
+    struct {
+        std::shared_ptr<DownloadTask> current;
+        std::shared_ptr<DownloadTask> foreign;
+    } tasks{c.urlSession()->downloadTask(QUrl("https://127.0.0.1:1/a.tar.gz")),
+            c.urlSession()->downloadTask(QUrl("https://127.0.0.1:1/b.tar.gz"))};
 };
 
-TEST(DownloadTransferTest, IgnoresProgressOfAnyTaskButTheCurrentOne) {
-    TestServer server;
-    F fixture(server);
-    ViewController &c = *fixture.controller;
-    Tasks tasks(c);
+class DownloadTransferTest : public ::testing::Test, protected Transfer {};
 
+TEST_F(DownloadTransferTest, IgnoresProgressOfAnyTaskButTheCurrentOne) {
     F::onSessionThread([&] { c.didWriteData(nullptr, tasks.current.get(), 100, 100, 200); });
     c.setDownloadTask(tasks.current);
     F::onSessionThread([&] { c.didWriteData(nullptr, tasks.foreign.get(), 100, 100, 200); });
@@ -45,14 +50,10 @@ struct DisplayCase {
     double barWidth;
 };
 
-class ProgressDisplayTest : public ::testing::TestWithParam<DisplayCase> {};
+class ProgressDisplayTest : public ::testing::TestWithParam<DisplayCase>, protected Transfer {};
 
 TEST_P(ProgressDisplayTest, ShowsTheFractionAsPercentageAndBar) {
     const DisplayCase &d = GetParam();
-    TestServer server;
-    F fixture(server);
-    ViewController &c = *fixture.controller;
-    Tasks tasks(c);
     c.setDownloadTask(tasks.current);
 
     F::onSessionThread(
@@ -76,11 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DisplayCase{150, 100, "100%", 500}));
 
 // Every tenth accepted callback is sampled, counting on across a change of task.
-TEST(DownloadTransferTest, SamplesEveryTenthCallbackAcrossResumptions) {
-    TestServer server;
-    F fixture(server);
-    ViewController &c = *fixture.controller;
-    Tasks tasks(c);
+TEST_F(DownloadTransferTest, SamplesEveryTenthCallbackAcrossResumptions) {
     c.setDownloadTask(tasks.current);
     c.viewDidLoad(); // makes the analytics sender; the lookup gets a 404 and gives no URL
     c.speed = 321;   // as the last speed tick left it
@@ -114,41 +111,24 @@ TEST(DownloadTransferTest, SamplesEveryTenthCallbackAcrossResumptions) {
     EXPECT_EQ(c.callbackTicks, 20);
 }
 
-TEST(DownloadTransferTest, ResumesAFailureWithResumeDataAfterTheDelay) {
-    TestServer server;
-    F fixture(server);
-    ViewController &c = *fixture.controller;
-    Tasks tasks(c);
+TEST_F(DownloadTransferTest, ResumesAFailureWithResumeDataAfterTheDelay) {
     c.setDownloadTask(tasks.current);
 
-    F::onSessionThread([&] {
-        c.didCompleteWithError(nullptr, tasks.current.get(),
-                               DownloadError{QStringLiteral("cut"), QByteArray("unreadable")});
-    });
+    fail(tasks.current.get(), QStringLiteral("cut"), QByteArray("unreadable"));
     EXPECT_EQ(c.autoRetryCount, 0);
     EXPECT_EQ(c.downloadTask(), tasks.current);
     ASSERT_TRUE(QTest::qWaitFor([&] { return c.autoRetryCount == 1; }, 2000));
     // Resume data the session cannot read gives no task, and still counts as a resumption.
     EXPECT_EQ(c.downloadTask(), nullptr);
 
-    F::onSessionThread([&] {
-        c.didCompleteWithError(nullptr, tasks.foreign.get(),
-                               DownloadError{QStringLiteral("cut"), QByteArray("again")});
-    });
+    fail(tasks.foreign.get(), QStringLiteral("cut"), QByteArray("again"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return c.autoRetryCount == 2; }, 2000));
 }
 
-TEST(DownloadTransferTest, StopsForGoodWithoutResumeData) {
-    TestServer server;
-    F fixture(server);
-    ViewController &c = *fixture.controller;
-    Tasks tasks(c);
+TEST_F(DownloadTransferTest, StopsForGoodWithoutResumeData) {
     c.setDownloadTask(tasks.current);
-    F::onSessionThread([&] {
-        c.didCompleteWithError(nullptr, tasks.current.get(),
-                               DownloadError{QStringLiteral("refused"), std::nullopt});
-        c.didCompleteWithError(nullptr, tasks.current.get(), std::nullopt);
-    });
+    fail(tasks.current.get(), QStringLiteral("refused"), std::nullopt);
+    F::onSessionThread([&] { c.didCompleteWithError(nullptr, tasks.current.get(), std::nullopt); });
     QTest::qWait(500);
     EXPECT_EQ(c.autoRetryCount, 0);
     EXPECT_EQ(c.downloadTask(), tasks.current);
