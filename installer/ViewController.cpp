@@ -30,10 +30,14 @@ ViewController::ViewController(QWidget *rootView, Deployment deployment, Control
     : startTime(std::chrono::system_clock::now()), deployment_(std::move(deployment)),
       timings_(timings), view_(rootView) {}
 
-// Once in a window the root view belongs to it; a view that never was is deleted here.
+// Once in a window the root view belongs to it, and a view on screen to its parent; whatever is
+// in neither (never shown, or taken off by the success panel) is deleted here, the root last.
 ViewController::~ViewController() {
-    if (view_ && !view_->parent())
-        delete view_;
+    const QList<QPointer<QWidget>> views = {imageView_.data(), text_.data(), percent_.data(),
+                                            customProgress_.data(), view_};
+    for (const QPointer<QWidget> &view : views)
+        if (view && !view->parent())
+            delete view;
 }
 
 double ViewController::rootWidth() const {

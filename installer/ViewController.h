@@ -99,10 +99,10 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     const Deployment deployment_;
     const ControllerTimings timings_;
     QPointer<QWidget> view_;
-    ImageView *imageView_ = nullptr;
-    QTextEdit *text_ = nullptr;
-    QTextEdit *percent_ = nullptr;
-    PlProgress *customProgress_ = nullptr;
+    QPointer<ImageView> imageView_;
+    QPointer<QTextEdit> text_;
+    QPointer<QTextEdit> percent_;
+    QPointer<PlProgress> customProgress_;
     std::unique_ptr<DownloadSession> urlSession_;
     mutable std::mutex downloadTaskMutex_;
     std::shared_ptr<DownloadTask> downloadTask_;

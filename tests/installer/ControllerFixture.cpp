@@ -3,6 +3,7 @@
 #include <QTest>
 #include <QWidget>
 #include <atomic>
+#include <gtest/gtest.h>
 #include <thread>
 
 ControllerFixture::ControllerFixture(const TestServer &server, ControllerTimings timings) {
@@ -31,7 +32,8 @@ void ControllerFixture::onSessionThread(const std::function<void()> &callback) {
         callback();
         done = true;
     });
-    QTest::qWaitFor([&] { return done.load(); }, 10000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 10000))
+        << "the callback did not return within 10 s";
     thread.join();
 }
 
