@@ -6,13 +6,15 @@ QByteArray encodeQueryText(const QString &text) {
 }
 
 QByteArray encodeQuery(const QList<QueryItem> &items) {
-    QByteArray query;
+    // Joined rather than appended after a non-empty query: a bare empty name encodes to nothing
+    // and still takes its place.
+    QByteArrayList pieces;
+    pieces.reserve(items.size());
     for (const QueryItem &item : items) {
-        if (!query.isEmpty())
-            query += '&';
-        query += encodeQueryText(item.name);
+        QByteArray piece = encodeQueryText(item.name);
         if (item.value)
-            query += '=' + encodeQueryText(*item.value);
+            piece += '=' + encodeQueryText(*item.value);
+        pieces.append(piece);
     }
-    return query;
+    return pieces.join('&');
 }

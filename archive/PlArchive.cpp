@@ -4,12 +4,14 @@
 #include "platform/Log.h"
 
 #include <QFile>
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
 #include <cstdio>
 #include <cstring>
 #include <err.h>
 #include <filesystem>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -34,11 +36,10 @@ void printArchiveError(archive *a) {
         printErrorLine(QStringLiteral("Archive operation failed without a description"));
 }
 
-// A fatal result ends the whole installer; the files written so far stay on disk.
-void reportError(archive *a, int result) {
+// Prints the failure; true when it is fatal, which ends the extraction where it is.
+bool reportFatal(archive *a, int result) {
     printArchiveError(a);
-    if (result < ARCHIVE_WARN)
-        terminateProcess(1);
+    return result < ARCHIVE_WARN;
 }
 
 archive *newTarGzReader() {
@@ -48,16 +49,16 @@ archive *newTarGzReader() {
     return reader;
 }
 
-// A file that cannot be read ends the process without a word. libarchive recognises the format
-// while opening, so a readable file of another kind fails here as well; that one gets the
-// reader's message.
-void openOrExit(archive *reader, const QString &path) {
+// A file that cannot be read fails without a word. libarchive recognises the format while
+// opening, so a readable file of another kind fails here as well; that one gets the reader's
+// message.
+bool openArchive(archive *reader, const QString &path) {
     if (archive_read_open_filename(reader, QFile::encodeName(path).constData(), kBlockSize) ==
         ARCHIVE_OK)
-        return;
+        return true;
     if (QFile(path).open(QIODevice::ReadOnly))
         printArchiveError(reader);
-    terminateProcess(1);
+    return false;
 }
 
 // The disk writer refuses to go through any symbolic link on an entry's way, including links
@@ -84,10 +85,24 @@ QString abbreviated(const char *name) {
     return text.size() > shown ? text.left(shown) + QStringLiteral("...") : text;
 }
 
+// "", "." or "./" and the like: the bundle's folder itself.
+bool namesBundleFolder(const char *name) {
+    const QByteArrayList parts = QByteArray(name).split('/');
+    return std::all_of(parts.begin(), parts.end(),
+                       [](const QByteArray &part) { return part.isEmpty() || part == "."; });
+}
+
 // Puts the bundle's folder in front of the entry's path and of its hard-link target, which names
-// another entry of the archive; symbolic-link targets stay as they are.
+// another entry of the archive; symbolic-link targets stay as they are. Only a folder may stand
+// for the bundle's folder itself: a file or link there would replace the whole bundle.
 bool rewriteEntryPaths(archive_entry *entry, const QByteArray &install) {
     const char *name = archive_entry_pathname(entry);
+    if (archive_entry_filetype(entry) != AE_IFDIR && namesBundleFolder(name ? name : "")) {
+        printErrorLine(
+            QStringLiteral("Not a folder, cannot stand for the bundle, entry skipped: %1")
+                .arg(abbreviated(name)));
+        return false;
+    }
     PathBuffer path;
     if (!prefixed(install, name ? name : "", path)) {
         printErrorLine(
@@ -132,6 +147,37 @@ CopyResult copyData(archive *reader, archive *writer) {
     }
 }
 
+enum class Extraction { Finished, DataLost, Fatal };
+
+// Every entry in turn. Data that could not be written (a full disk) does not stop the entries
+// after it, but the extraction has failed all the same.
+Extraction extractEntries(archive *reader, archive *writer, const QByteArray &install) {
+    archive_entry *entry = nullptr;
+    bool dataLost = false;
+    for (;;) {
+        int result = archive_read_next_header(reader, &entry);
+        if (result == ARCHIVE_EOF)
+            return dataLost ? Extraction::DataLost : Extraction::Finished;
+        if (result < ARCHIVE_OK && reportFatal(reader, result))
+            return Extraction::Fatal;
+        // A damaged header leaves an empty entry behind; the reader resumes at the next one.
+        if (result == ARCHIVE_RETRY || !rewriteEntryPaths(entry, install))
+            continue;
+        result = archive_write_header(writer, entry);
+        if (result < ARCHIVE_OK) {
+            printArchiveError(writer);
+        } else if (archive_entry_size(entry) > 0) {
+            const CopyResult copy = copyData(reader, writer);
+            if (copy.result < ARCHIVE_OK && reportFatal(copy.failed, copy.result))
+                return Extraction::Fatal;
+            dataLost = dataLost || (copy.result < ARCHIVE_OK && copy.failed == writer);
+        }
+        result = archive_write_finish_entry(writer);
+        if (result < ARCHIVE_OK && reportFatal(writer, result))
+            return Extraction::Fatal;
+    }
+}
+
 } // namespace
 
 PlArchive::PlArchive()
@@ -141,49 +187,51 @@ PlArchive::PlArchive(QString archivePath, QString installPath)
     : archivePath_(std::move(archivePath)), installPath_(std::move(installPath)) {}
 
 void PlArchive::untar() {
+    run(OnFatal::EndProcess);
+}
+
+int PlArchive::extract() {
+    return run(OnFatal::Return);
+}
+
+int PlArchive::run(OnFatal onFatal) {
     const QByteArray install = resolvedInstallPath(installPath_);
-    archive *reader = newTarGzReader();
-    archive *writer = archive_write_disk_new();
-    archive_write_disk_set_options(writer, kExtractOptions);
-    archive_write_disk_set_standard_lookup(writer);
-    openOrExit(reader, archivePath_);
+    const std::unique_ptr<archive, decltype(&archive_read_free)> reader(newTarGzReader(),
+                                                                        archive_read_free);
+    const std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_disk_new(),
+                                                                         archive_write_free);
+    archive_write_disk_set_options(writer.get(), kExtractOptions);
+    archive_write_disk_set_standard_lookup(writer.get());
+    const auto failed = [onFatal] {
+        if (onFatal == OnFatal::EndProcess)
+            terminateProcess(1);
+        return 1;
+    };
+    const Extraction extraction = openArchive(reader.get(), archivePath_)
+                                      ? extractEntries(reader.get(), writer.get(), install)
+                                      : Extraction::Fatal;
+    // Releasing the writer would still finish the entry in progress and the folders' deferred
+    // permissions and times; the installer ends before it does.
+    if (extraction == Extraction::Fatal)
+        return failed();
 
-    archive_entry *entry = nullptr;
-    for (;;) {
-        int result = archive_read_next_header(reader, &entry);
-        if (result == ARCHIVE_EOF)
-            break;
-        if (result < ARCHIVE_OK)
-            reportError(reader, result);
-        // A damaged header leaves an empty entry behind; the reader resumes at the next one.
-        if (result == ARCHIVE_RETRY || !rewriteEntryPaths(entry, install))
-            continue;
-        result = archive_write_header(writer, entry);
-        if (result < ARCHIVE_OK) {
-            printArchiveError(writer);
-        } else if (archive_entry_size(entry) > 0) {
-            const CopyResult copy = copyData(reader, writer);
-            if (copy.result < ARCHIVE_OK)
-                reportError(copy.failed, copy.result);
-        }
-        result = archive_write_finish_entry(writer);
-        if (result < ARCHIVE_OK)
-            reportError(writer, result);
-    }
-
-    archive_read_close(reader);
-    archive_read_free(reader);
+    archive_read_close(reader.get());
     // Closing applies the folders' own permissions and times, deferred until their contents
     // were written.
-    if (archive_write_close(writer) < ARCHIVE_OK)
-        printArchiveError(writer);
-    archive_write_free(writer);
+    if (archive_write_close(writer.get()) < ARCHIVE_OK)
+        printArchiveError(writer.get());
+    if (extraction == Extraction::DataLost) {
+        printErrorLine(QStringLiteral("Error exit delayed from previous errors."));
+        return failed();
+    }
     nsLog(QStringLiteral("Decompress finished."));
+    return 0;
 }
 
 int PlArchive::listArchive() {
     archive *reader = newTarGzReader();
-    openOrExit(reader, archivePath_);
+    if (!openArchive(reader, archivePath_))
+        terminateProcess(1);
     int count = 0;
     archive_entry *entry = nullptr;
     while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {

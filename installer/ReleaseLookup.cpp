@@ -16,6 +16,10 @@ std::optional<QUrl> archiveUrlFromAnswer(const QByteArray &body) {
         return std::nullopt;
     }
     const QString text = document.object().value(QLatin1String("updateUrl")).toString();
+    // A lone surrogate from a "\u" escape passes QUrl, but its encoded form, which the
+    // transfer is given, names another address.
+    if (!text.isValidUtf16())
+        return std::nullopt;
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.isRelative() || url.host().isEmpty())
         return std::nullopt;

@@ -34,6 +34,9 @@ TEST(QueryEncodingTest, ItemsAreJoinedInOrderWithBareNamesForAbsentValues) {
         {{{QStringLiteral("empty"), QString()}, {QStringLiteral("x"), QStringLiteral("=")}},
          "empty=&x=%3D"},
         {{{QStringLiteral("ep.a=b&c"), QStringLiteral("+")}}, "ep.a%3Db%26c=%2B"},
+        {{{QString(), std::nullopt}, {QStringLiteral("e\\"), std::nullopt}}, "&e%5C"},
+        {{{QStringLiteral("a"), std::nullopt}, {QString(), std::nullopt}}, "a&"},
+        {{{QString(), std::nullopt}, {QString(), std::nullopt}, {QString(), QString()}}, "&&="},
     };
     for (const auto &[items, query] : cases) {
         SCOPED_TRACE(query.toStdString());

@@ -287,6 +287,35 @@ TEST_F(PlArchiveTest, FailedDataWriteIsReportedBeforeTheFatalEnd) {
     EXPECT_FALSE(QFileInfo::exists(installed("small.txt")));
 }
 
+// A full disk that still takes each file's size: the data that could not be written fails the
+// extraction, after the entries that follow have had their turn.
+TEST_F(PlArchiveTest, DataLostToAFullDiskEndsWithStatusOne) {
+    if (QProcess::execute(QStringLiteral("unshare"),
+                          {QStringLiteral("--mount"), QStringLiteral("true")}) != 0)
+        GTEST_SKIP() << "no private mount namespace here (needs root)";
+    ArchiveWriter writer(archivePath());
+    writer.addFile("big.bin", randomBytes(1024 * 1024, 5));
+    writer.addFile("small.txt", "small\n");
+    writer.close();
+    ASSERT_TRUE(QDir().mkpath(installPath()));
+
+    // A 256 KiB tmpfs over the bundle's folder, mounted for the probe alone.
+    const ProbeRun result = run(
+        QStringLiteral("untar"), {},
+        QStringLiteral("exec unshare --mount /bin/sh -c 'mount -t tmpfs -o size=256k plimbo-full "
+                       "\"$1\" && shift && exec \"$@\"' sh \"%1\" \"$0\" \"$@\"")
+            .arg(installPath()));
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, QByteArray());
+    ASSERT_GE(result.errorLines.size(), 3) << result.errorLines.join('\n').toStdString();
+    EXPECT_EQ(result.errorLines[0],
+              "archive_probe: archive_write_data_block(): No space left on device");
+    EXPECT_EQ(result.errorLines[1], "Write failed");
+    EXPECT_EQ(result.errorLines.last(), "Error exit delayed from previous errors.");
+    for (const QByteArray &line : result.errorLines)
+        EXPECT_FALSE(isFinishedLog(line));
+}
+
 // An uncompressed archive of one.txt, two.txt and three.txt whose second header's checksum no
 // longer matches.
 void writeArchiveWithDamagedSecondHeader(const QString &archive) {
@@ -601,6 +630,16 @@ const HostileCase kHostileCases[] = {
                    0);
      },
      [](const Target &t) { EXPECT_EQ(readAll(t.install + "/shared"), "replaced\n"); }},
+    {"NonFolderStandsForTheBundle",
+     [](ArchiveWriter &w, const Target &t) {
+         w.addDirectory("./");
+         w.addSymlink(".", t.outside);
+         w.addFile("./.", "evil\n");
+     },
+     2,
+     "cannot stand for the bundle",
+     {},
+     [](const Target &t) { EXPECT_TRUE(S_ISDIR(lstatOf(t.install)->st_mode)); }},
     {"OverlongPathName",
      [](ArchiveWriter &w, const Target &) { w.addFile(overlongPath(), "long\n"); }, 1, "too long"},
     {"OverlongHardLinkTarget",

@@ -57,8 +57,22 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"null", R"({"updateUrl":null})", false, ""},
         AnswerCase{"number", R"({"updateUrl":42})", false, ""},
         AnswerCase{"relative", R"({"updateUrl":"builds/Plimbo.tar.gz"})", false, ""},
-        AnswerCase{"malformed", R"({"updateUrl":"https://cdn example/a b"})", false, ""}),
+        AnswerCase{"malformed", R"({"updateUrl":"https://cdn example/a b"})", false, ""},
+        AnswerCase{"loneSurrogate",
+                   R"({"updateUrl":"https://cdn.example.test/builds/Plimbo\ude00.tar.gz"})", false,
+                   ""},
+        AnswerCase{"highSurrogateAlone",
+                   R"({"updateUrl":"https://cdn.example.test/builds/Plimbo.tar.gz#\ud83d"})", false,
+                   ""}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST(AnswerTextTest, EscapedSurrogatePairIsOneCharacter) {
+    const std::optional<QUrl> url = archiveUrlFromAnswer(
+        R"({"updateUrl":"https://cdn.example.test/builds/\ud83d\ude00.tar.gz"})");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->path(), QStringLiteral("/builds/\U0001F600.tar.gz"));
+    EXPECT_EQ(url->toEncoded(), "https://cdn.example.test/builds/%F0%9F%98%80.tar.gz");
+}
 
 class LookupTest : public ::testing::Test {
   protected:
