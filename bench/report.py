@@ -15,34 +15,33 @@ def spread(values):
     return f"{min(values):.3g}–{max(values):.3g}"
 
 
-def median(values):
-    return statistics.median(values)
-
-
-def sides_of(text, pattern, name_group=1):
-    """Per side, the list of matches' numeric groups, in run order."""
+def runs_by_side(text, pattern):
+    """Per side (the pattern's first group), the runs' figures (its other groups), in run order."""
     sides = {}
     for match in re.finditer(pattern, text, re.MULTILINE):
-        name = match.group(name_group).strip()
-        values = [float(v) for i, v in enumerate(match.groups(), 1) if i != name_group]
-        sides.setdefault(name, []).append(values)
+        sides.setdefault(match.group(1).strip(), []).append([float(v) for v in match.groups()[1:]])
     return sides
 
 
-def column(runs, index):
-    return [run[index] for run in runs]
+def figure_rows(title, ours, theirs, figures):
+    """One row per (label, unit) figure: both sides' medians and spreads and their ratio."""
+    rows = []
+    for index, (label, unit) in enumerate(figures):
+        a, b = [run[index] for run in ours], [run[index] for run in theirs]
+        ratio = statistics.median(a) / statistics.median(b)
+        rows.append((f"{title}, {label}", f"{statistics.median(a):.3g} {unit} ({spread(a)})",
+                     f"{statistics.median(b):.3g} {unit} ({spread(b)})", f"{ratio:.3f}"))
+    return rows
+
+
+TIMES_AND_MEMORY = (("wall", "s"), ("CPU", "s"), ("peak RSS", "MiB"))
+DOWNLOAD_RUN = rf"^run \d+ (\w+)\s+wall\s+{NUMBER} s\s+cpu\s+{NUMBER} s\s+rss\s+{NUMBER} MiB\s+retries\s+{NUMBER}"
 
 
 def download_rows(text, title):
-    runs = sides_of(text, rf"^run \d+ (\w+)\s+wall\s+{NUMBER} s\s+cpu\s+{NUMBER} s\s+rss\s+{NUMBER} MiB\s+retries\s+(\d+)")
-    ours, theirs = runs["session"], runs["curl"]
-    rows = []
-    for label, index, unit in (("wall", 0, "s"), ("CPU", 1, "s"), ("peak RSS", 2, "MiB")):
-        a, b = column(ours, index), column(theirs, index)
-        rows.append((f"{title}, {label}", f"{median(a):.3g} {unit} ({spread(a)})",
-                     f"{median(b):.3g} {unit} ({spread(b)})", f"{median(a) / median(b):.3f}"))
-    retries = sorted(set(int(r) for r in column(ours, 3)))
-    return rows, retries
+    runs = runs_by_side(text, DOWNLOAD_RUN)
+    retries = sorted({int(run[3]) for run in runs["session"]})
+    return figure_rows(title, runs["session"], runs["curl"], TIMES_AND_MEMORY), retries
 
 
 def main():
@@ -55,22 +54,16 @@ def main():
     cut_rows, retries = download_rows(cut, "download 1 GiB, 20 cuts (session vs curl -C - loop)")
     rows += straight_rows + cut_rows
 
-    extract = sides_of((folder / "extract.txt").read_text(),
-                       rf"^run \d+ (.+?)\s+wall\s+{NUMBER} s\s+CPU\s+{NUMBER} s\s+peak RSS\s+{NUMBER} MiB")
-    ours, theirs = extract["PlArchive::untar"], extract["bsdtar -xpf"]
-    for label, index, unit in (("wall", 0, "s"), ("CPU", 1, "s"), ("peak RSS", 2, "MiB")):
-        a, b = column(ours, index), column(theirs, index)
-        rows.append((f"extract 400 MiB (untar vs bsdtar -xpf), {label}",
-                     f"{median(a):.3g} {unit} ({spread(a)})", f"{median(b):.3g} {unit} ({spread(b)})",
-                     f"{median(a) / median(b):.3f}"))
+    extract = runs_by_side((folder / "extract.txt").read_text(),
+                           rf"^run \d+ (.+?)\s+wall\s+{NUMBER} s\s+CPU\s+{NUMBER} s\s+peak RSS\s+{NUMBER} MiB")
+    rows += figure_rows("extract 400 MiB (untar vs bsdtar -xpf)", extract["PlArchive::untar"],
+                        extract["bsdtar -xpf"], TIMES_AND_MEMORY)
 
-    install = [tuple(float(v) for v in match) for match in re.findall(
-        rf"^run \d+: installer {NUMBER} s, curl \+ bsdtar {NUMBER} s", (folder / "install.txt").read_text(),
-        re.MULTILINE)]
-    a, b = [run[0] for run in install], [run[1] for run in install]
-    rows.append(("install 100 MiB, lookup to extracted (installer vs curl -o + bsdtar -xpf), wall",
-                 f"{median(a):.3g} s ({spread(a)})", f"{median(b):.3g} s ({spread(b)})",
-                 f"{median(a) / median(b):.3f}"))
+    install = re.findall(rf"^run \d+: installer {NUMBER} s, curl \+ bsdtar {NUMBER} s",
+                         (folder / "install.txt").read_text(), re.MULTILINE)
+    rows += figure_rows("install 100 MiB, lookup to extracted (installer vs curl -o + bsdtar -xpf)",
+                        [[float(ours)] for ours, _ in install], [[float(tools)] for _, tools in install],
+                        (("wall", "s"),))
 
     analytics = (folder / "analytics.txt").read_text()
     latency = {name: float(value) for name, value in

@@ -3,17 +3,16 @@
 
 #include "analytics/GaEvent.h"
 #include "platform/Log.h"
+#include "support/LoopbackPort.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <ctime>
-#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
@@ -28,27 +27,17 @@ constexpr int callCount = 10000;
 class StalledServer {
   public:
     StalledServer() {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(fd_, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-            ::listen(fd_, 128) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            qFatal("cannot listen on 127.0.0.1");
-        port_ = ntohs(address.sin_port);
         // Ends with the process; the accepted connections stay open and silent until then.
         std::thread([this] {
-            while (::accept(fd_, nullptr, nullptr) >= 0)
+            while (::accept(listener_.descriptor(), nullptr, nullptr) >= 0)
                 ++accepted_;
         }).detach();
     }
-    quint16 port() const { return port_; }
+    quint16 port() const { return listener_.port(); }
     int accepted() const { return accepted_; }
 
   private:
-    int fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    quint16 port_ = 0;
+    LoopbackPort listener_{true};
     std::atomic<int> accepted_{0};
 };
 

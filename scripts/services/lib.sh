@@ -87,3 +87,7 @@ screenshot_window() {
     id=$(xdotool search --name "^$1\$" | head -n 1)
     [ -n "$id" ] && import -window "$id" "$2"
 }
+
+# now: the time in seconds with nanoseconds; seconds_since START [DECIMALS]: seconds from START
+now() { date +%s.%N; }
+seconds_since() { awk -v start="$1" -v end="$(now)" -v places="${2:-3}" 'BEGIN {printf "%.*f\n", places, end - start}'; }

@@ -1,18 +1,15 @@
 #include "analytics/GaEvent.h"
 #include "analytics/ScriptedEnvironment.h"
 #include "analytics/StdoutCapture.h"
+#include "support/LoopbackPort.h"
 #include "support/TestServer.h"
 
 #include <QSet>
 #include <QThread>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <latch>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -41,27 +38,6 @@ QByteArray rawValue(const RecordedRequest &request, const QByteArray &name) {
     ADD_FAILURE() << "no item " << name.toStdString() << " in " << request.query.toStdString();
     return {};
 }
-
-// A loopback port that refuses connections: bound, never listening, for the object's lifetime.
-class RefusingPort {
-  public:
-    RefusingPort() {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(fd_, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            qFatal("cannot reserve a loopback port");
-        port_ = ntohs(address.sin_port);
-    }
-    ~RefusingPort() { ::close(fd_); }
-    quint16 port() const { return port_; }
-
-  private:
-    int fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    quint16 port_ = 0;
-};
 
 QString loopbackEndpoint(const char *scheme, quint16 port) {
     return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(port);
@@ -266,7 +242,7 @@ TEST_F(GaEventSendTest, NothingIsPrintedForAFailedRequestOrABodyThatIsNotUtf8) {
             return TestResponse{200, {}, "ok \xc3"};
         return TestResponse{200, {}, "marker"};
     });
-    RefusingPort refusing;
+    const LoopbackPort refusing(false); // bound, never listening
     ScriptedEnvironment unreachable;
     unreachable.endpoint = loopbackEndpoint("http", refusing.port());
     const auto event = scripted.run();
