@@ -3,7 +3,7 @@
 
 #include "analytics/GaEvent.h"
 #include "platform/Log.h"
-#include "support/LoopbackPort.h"
+#include "LoopbackPort.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "support/LoopbackPort.h"
+#include "LoopbackPort.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
