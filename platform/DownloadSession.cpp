@@ -1,7 +1,7 @@
 #include "platform/DownloadSession.h"
 
+#include "platform/AnswerPlan.h"
 #include "platform/CurlLoop.h"
-#include "platform/ResponseHead.h"
 #include "platform/ResumeData.h"
 #include "platform/Transport.h"
 
@@ -106,8 +106,6 @@ struct DownloadTask::Transfer {
     static int tick(void *transfer, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     size_t receive(const char *data, size_t size);
     bool checkAnswer();
-    bool continueFile();
-    bool startOver();
     bool refuse(const QString &why);
     bool store(const char *data, qsizetype size);
     bool flush();
@@ -227,31 +225,19 @@ size_t DownloadTask::Transfer::receive(const char *data, size_t size) {
 // or nowhere.
 bool DownloadTask::Transfer::checkAnswer() {
     answerChecked = true;
-    if (head.status() == 206)
-        return continueFile();
-    if (head.status() == 416 && resumeFrom)
-        return refuse(QStringLiteral("the server cannot continue the partial download"));
-    return startOver();
-}
-
-// A partial answer is only good if it carries on exactly where the file ends, to the end.
-bool DownloadTask::Transfer::continueFile() {
-    const std::optional<ResponseHead::ContentRange> range = head.contentRange();
-    const qint64 length = head.contentLength();
-    if (!range || range->first != offset ||
-        (range->completeLength >= 0 && range->last + 1 != range->completeLength) ||
-        (length >= 0 && length != range->last - range->first + 1))
-        return refuse(QStringLiteral("the server's partial answer does not continue the file"));
-    expected = range->last + 1;
-    return true;
-}
-
-// A whole answer (the file changed, or the server ignored the range) replaces what is on disk.
-bool DownloadTask::Transfer::startOver() {
-    if (offset > 0 && (!file->resize(0) || !file->seek(0)))
-        return refuse(file->errorString());
-    offset = 0;
-    expected = head.contentLength();
+    const AnswerPlan plan = planForAnswer(head, offset);
+    switch (plan.action) {
+    case AnswerPlan::Action::Refuse:
+        return refuse(plan.refusal);
+    case AnswerPlan::Action::StartOver:
+        if (offset > 0 && (!file->resize(0) || !file->seek(0)))
+            return refuse(file->errorString());
+        offset = 0;
+        break;
+    case AnswerPlan::Action::Append:
+        break;
+    }
+    expected = plan.expectedSize;
     return true;
 }
 
@@ -336,17 +322,13 @@ void DownloadTask::Transfer::fail(CURLcode result) {
     complete(error);
 }
 
-// The rules for carrying on later: the server takes byte ranges, a validator ties them to this
-// version of the file, and there is something to carry on from.
 std::optional<QByteArray> DownloadTask::Transfer::resumeDataAfterFailure() const {
     if (!answerChecked) // nothing of this attempt reached the file: what was there still holds
         return resumeFrom ? std::optional(resumeFrom->serialise()) : std::nullopt;
     const qint64 onDisk = offset + received;
-    const QByteArray validator = head.validator();
-    const bool ranges = head.acceptsByteRanges() || head.status() == 206;
-    if (!ranges || validator.isEmpty() || onDisk <= 0)
+    if (!canContinueLater(head, onDisk))
         return std::nullopt;
-    return ResumeData{url, file->fileName(), onDisk, validator}.serialise();
+    return ResumeData{url, file->fileName(), onDisk, head.validator()}.serialise();
 }
 
 void DownloadTask::Transfer::releaseCurl() {

@@ -1,0 +1,53 @@
+#include "installer/ViewController.h"
+
+#include "support/RawStub.h"
+
+#include <QTest>
+#include <QVBoxLayout>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ViewController, LooksUpTheLatestReleaseWithOnePlainGet) {
+    RawStub stub({{RawStub::answer("200 OK", "Content-Type: application/json\r\n",
+                                   R"({"updateUrl":"https://cdn.test/b/Plimbo.tar.gz"})")}});
+    Deployment deployment = compiledDeployment();
+    deployment.releaseService = stub.url({}).toString();
+    ViewController controller(deployment);
+
+    EXPECT_EQ(controller.fetchLatestReleaseURL(),
+              QUrl(QStringLiteral("https://cdn.test/b/Plimbo.tar.gz")));
+    const QList<QByteArray> requests = stub.requests(1);
+    ASSERT_EQ(requests.size(), 1);
+    QList<QByteArray> lines = requests[0].trimmed().split('\n');
+    EXPECT_EQ(lines.takeFirst().trimmed(),
+              "GET /v1/apps/latest?store=CONSOLE_ZIP&platform=CONSOLE_OSX HTTP/1.1");
+    for (const QByteArray &line : lines)
+        EXPECT_TRUE(line.trimmed().startsWith("Host: 127.0.0.1:") ||
+                    line.trimmed() == "Accept: */*")
+            << line.toStdString();
+}
+
+// The panel keeps the old centre, rounded toward zero, not down.
+TEST(ViewController, SuccessPanelShrinksAboutTheOldCentre) {
+    const struct {
+        QRect before;
+        QPoint after;
+    } rows[] = {
+        {{100, 100, 500, 300}, {161, 167}},
+        {{100, 100, 401, 301}, {111, 167}},
+        {{-100, -100, 201, 300}, {-188, -33}},
+    };
+    for (const auto &row : rows) {
+        ViewController controller(compiledDeployment(), ControllerTimings{.windowAnimationMs = 0});
+        QWidget window;
+        (new QVBoxLayout(&window))->addWidget(controller.view());
+        window.setGeometry(row.before);
+        controller.showSuccessScreen();
+        const QRect expected(row.after, QSize(378, 166));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.geometry() == expected; }, 5000))
+            << window.geometry().x() << "," << window.geometry().y();
+    }
+}
+
+} // namespace

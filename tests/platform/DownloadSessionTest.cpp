@@ -1,0 +1,198 @@
+#include "platform/DownloadSession.h"
+
+#include "platform/AnswerPlan.h"
+#include "support/RawStub.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <condition_variable>
+#include <gtest/gtest.h>
+#include <mutex>
+
+namespace {
+
+using Action = AnswerPlan::Action;
+
+ResponseHead headOf(const QByteArray &text) {
+    ResponseHead head;
+    for (const QByteArray &line : text.split('\n'))
+        head.addLine(line);
+    return head;
+}
+
+TEST(AnswerPlan, BodyGoesAfterTheFileOverItOrNowhere) {
+    const struct {
+        QByteArray head;
+        qint64 onDisk;
+        Action action;
+        qint64 expectedSize;
+    } rows[] = {
+        // clang-format off
+        {"HTTP/1.1 206\nContent-Range: bytes 100-999/1000\nContent-Length: 900", 100, Action::Append, 1000},
+        {"HTTP/1.1 206\nContent-Range: bytes 100-999/*", 100, Action::Append, 1000},
+        {"HTTP/1.1 302\nLocation: /b\nHTTP/1.1 206\nContent-Range: bytes 0-9/10", 0, Action::Append, 10},
+        {"HTTP/1.1 206\nContent-Range: bytes 0-999/1000", 100, Action::Refuse, -1},
+        {"HTTP/1.1 206\nContent-Range: bytes 101-999/1000", 100, Action::Refuse, -1},
+        {"HTTP/1.1 206\nContent-Range: bytes 100-499/1000", 100, Action::Refuse, -1},
+        {"HTTP/1.1 206\nContent-Range: bytes 100-999/1000\nContent-Length: 800", 100, Action::Refuse, -1},
+        {"HTTP/1.1 206\nContent-Range: bytes 100-1999/1000", 100, Action::Refuse, -1},
+        {"HTTP/1.1 206", 100, Action::Refuse, -1},
+        {"HTTP/1.1 416", 100, Action::Refuse, -1},
+        {"HTTP/1.1 200\nContent-Length: 1000", 100, Action::StartOver, 1000},
+        {"HTTP/1.1 200\nTransfer-Encoding: chunked\nContent-Length: 5", 0, Action::StartOver, -1},
+        {"HTTP/1.1 404\nContent-Length: 10", 0, Action::StartOver, 10},
+        // clang-format on
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.head.toStdString());
+        const AnswerPlan plan = planForAnswer(headOf(row.head), row.onDisk);
+        EXPECT_EQ(plan.action, row.action);
+        EXPECT_EQ(plan.expectedSize, row.expectedSize);
+    }
+}
+
+TEST(AnswerPlan, OnlyRangesTiedToAValidatorCanBeContinued) {
+    const struct {
+        QByteArray head;
+        qint64 onDisk;
+        bool continuable;
+    } rows[] = {
+        {"HTTP/1.1 200\nAccept-Ranges: bytes\nETag: \"v1\"", 10, true},
+        {"HTTP/1.1 200\nAccept-Ranges: none, Bytes\nLast-Modified: Tue, 01 Dec 2026", 10, true},
+        {"HTTP/1.1 206\nETag: \"v1\"", 10, true},
+        {"HTTP/1.1 200\nAccept-Ranges: bytes\nETag: \"v1\"", 0, false},
+        {"HTTP/1.1 200\nETag: \"v1\"", 10, false},
+        {"HTTP/1.1 200\nAccept-Ranges: bytes\nETag: W/\"v1\"", 10, false},
+        {"HTTP/1.1 200\nAccept-Ranges: bytes", 10, false},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(canContinueLater(headOf(row.head), row.onDisk), row.continuable)
+            << row.head.toStdString();
+}
+
+// The session's callbacks, recorded on its thread; run() waits for a task's completion.
+class Recorder : public DownloadSessionDelegate {
+  public:
+    void didWriteData(DownloadSession *, DownloadTask *, int64_t, int64_t total,
+                      int64_t expected) override {
+        std::lock_guard lock(mutex_);
+        lastProgress = {total, expected};
+    }
+    void didFinishDownloadingTo(DownloadSession *, DownloadTask *, const QString &path) override {
+        QFile file(path);
+        const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : "unreadable";
+        std::lock_guard lock(mutex_);
+        delivered = content;
+    }
+    void didCompleteWithError(DownloadSession *, DownloadTask *,
+                              const std::optional<DownloadError> &error) override {
+        std::lock_guard lock(mutex_);
+        error_ = error;
+        done_ = true;
+        completed_.notify_all();
+    }
+
+    std::optional<DownloadError> run(const std::shared_ptr<DownloadTask> &task) {
+        done_ = false;
+        task->resume();
+        std::unique_lock lock(mutex_);
+        EXPECT_TRUE(completed_.wait_for(lock, std::chrono::seconds(20), [&] { return done_; }));
+        return error_;
+    }
+
+    std::optional<QByteArray> delivered;
+    std::pair<int64_t, int64_t> lastProgress;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable completed_;
+    bool done_ = false;
+    std::optional<DownloadError> error_;
+};
+
+const qint64 cut = 20000;
+
+QByteArray content() {
+    QByteArray data(65536, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
+    return data;
+}
+
+QByteArray chunked(const QByteArray &body) {
+    return QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n0\r\n\r\n";
+}
+
+QByteArray whole(const QByteArray &etag = "\"v1\"") {
+    return RawStub::answer(
+        "200 OK", "Content-Length: 65536\r\nAccept-Ranges: bytes\r\nETag: " + etag + "\r\n",
+        content());
+}
+
+// An answer that breaks off after `cut` bytes of the body.
+QByteArray broken(const QByteArray &answer) {
+    return answer.chopped(content().size() - cut);
+}
+
+QByteArray rest(const QByteArray &range, const QByteArray &framing, const QByteArray &body) {
+    return RawStub::answer("206 Partial Content",
+                           "Content-Range: bytes " + range + "\r\n" + framing + "ETag: \"v1\"\r\n",
+                           body);
+}
+
+struct Scenario {
+    const char *name;
+    QList<RawStub::Reply> replies; // the first attempt's, then the resumption's
+    bool resumable;                // the first attempt leaves resume data
+    bool delivers;                 // the resumption hands over the whole file
+};
+
+// First attempts that break after `cut` bytes, and what the resumption is answered.
+// clang-format off
+const Scenario scenarios[] = {
+    {"ContinuesExactlyWhereTheFileEnds", {{broken(whole())}, {rest("20000-65535/65536", "Content-Length: 45536\r\n", content().mid(cut))}}, true, true},
+    {"WholeAnswerStartsTheFileOver", {{broken(whole())}, {whole()}}, true, true},
+    {"StallTimesOutAndResumes", {{broken(whole()), true}, {rest("20000-65535/65536", "", content().mid(cut))}}, true, true},
+    {"PartialAnswerFromElsewhereIsRefused", {{broken(whole())}, {rest("0-65535/65536", "", content())}}, true, false},
+    {"ChunkedPartialEndingShortIsNotComplete", {{broken(whole())}, {rest("20000-65535/65536", "Transfer-Encoding: chunked\r\n", chunked(content().mid(cut, 9000)))}}, true, false},
+    {"WeakValidatorCannotBeResumed", {{broken(whole("W/\"v1\""))}}, false, false},
+};
+// clang-format on
+
+class Resumption : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(Resumption, DeliversOnlyTheExactFile) {
+    QTemporaryDir folder;
+    Recorder recorder;
+    DownloadSession session(&recorder, {1, {}, folder.path()});
+    RawStub stub(GetParam().replies);
+
+    const std::optional<DownloadError> first =
+        recorder.run(session.downloadTask(stub.url(QStringLiteral("/Plimbo.tar.gz"))));
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(recorder.delivered);
+    ASSERT_EQ(first->resumeData.has_value(), GetParam().resumable);
+    if (GetParam().resumable) {
+        const std::shared_ptr<DownloadTask> resumed =
+            session.downloadTaskWithResumeData(*first->resumeData);
+        ASSERT_TRUE(resumed);
+        const std::optional<DownloadError> second = recorder.run(resumed);
+        const QByteArray request = stub.requests(2).value(1);
+        EXPECT_TRUE(request.contains("\r\nRange: bytes=20000-\r\n")) << request.toStdString();
+        EXPECT_TRUE(request.contains("\r\nIf-Range: \"v1\"\r\n")) << request.toStdString();
+        EXPECT_EQ(second.has_value(), !GetParam().delivers);
+        EXPECT_EQ(recorder.delivered,
+                  GetParam().delivers ? std::optional(content()) : std::nullopt);
+        if (GetParam().delivers)
+            EXPECT_EQ(recorder.lastProgress, (std::pair<int64_t, int64_t>(65536, 65536)));
+        if (second && second->resumeData)
+            return;
+    }
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList()) << "partial file left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, Resumption, ::testing::ValuesIn(scenarios),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
