@@ -1,6 +1,6 @@
 #include "AppLikeArchive.h"
 
-#include "archive/ArchiveWriter.h"
+#include "ArchiveWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -83,7 +83,7 @@ void generate(const QString &path) {
     const QList<qint64> textSizes = fileSizes(random, kFilesPerHalf, kBytesPerHalf);
     const QList<QByteArray> words = dictionary(random);
 
-    ArchiveWriter writer(path, ArchiveWriter::Kind::TarGz, 6);
+    ArchiveWriter writer(path);
     for (const char *folder :
          {"Contents/", "Contents/MacOS/", "Contents/Resources/", "Contents/Frameworks/"})
         writer.addDirectory(folder);

@@ -1,4 +1,4 @@
-#include "archive/ArchiveWriter.h"
+#include "ArchiveWriter.h"
 
 #include <QFile>
 #include <archive.h>
@@ -6,18 +6,9 @@
 #include <memory>
 #include <stdexcept>
 
-ArchiveWriter::ArchiveWriter(const QString &path, Kind kind, int gzipLevel)
-    : archive_(archive_write_new()) {
-    if (kind == Kind::Zip) {
-        check(archive_write_set_format_zip(archive_));
-    } else {
-        check(archive_write_set_format_pax_restricted(archive_));
-        if (kind == Kind::TarGz) {
-            check(archive_write_add_filter_gzip(archive_));
-            check(archive_write_set_filter_option(archive_, "gzip", "compression-level",
-                                                  QByteArray::number(gzipLevel).constData()));
-        }
-    }
+ArchiveWriter::ArchiveWriter(const QString &path) : archive_(archive_write_new()) {
+    check(archive_write_set_format_pax_restricted(archive_));
+    check(archive_write_add_filter_gzip(archive_));
     check(archive_write_open_filename(archive_, QFile::encodeName(path).constData()));
 }
 
@@ -30,18 +21,8 @@ void ArchiveWriter::addDirectory(const QByteArray &path, int permissions, qint64
     writeHeader(path, {.type = AE_IFDIR, .permissions = permissions, .mtime = mtime});
 }
 
-void ArchiveWriter::addFile(const QByteArray &path, const QByteArray &data, int permissions,
-                            qint64 mtime) {
-    beginFile(path, data.size(), permissions, mtime);
-    writeData(data.constData(), data.size());
-}
-
 void ArchiveWriter::addSymlink(const QByteArray &path, const QByteArray &target) {
     writeHeader(path, {.type = AE_IFLNK, .permissions = 0755, .symlink = target});
-}
-
-void ArchiveWriter::addHardlink(const QByteArray &path, const QByteArray &target) {
-    writeHeader(path, {.type = AE_IFREG, .hardlink = target});
 }
 
 void ArchiveWriter::beginFile(const QByteArray &path, qint64 size, int permissions, qint64 mtime) {
@@ -69,8 +50,6 @@ void ArchiveWriter::writeHeader(const QByteArray &path, const Header &header) {
     archive_entry_set_mtime(entry.get(), header.mtime, 0);
     if (!header.symlink.isNull())
         archive_entry_set_symlink(entry.get(), header.symlink.constData());
-    if (!header.hardlink.isNull())
-        archive_entry_set_hardlink(entry.get(), header.hardlink.constData());
     check(archive_write_header(archive_, entry.get()));
 }
 
