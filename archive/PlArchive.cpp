@@ -1,5 +1,6 @@
 #include "archive/PlArchive.h"
 
+#include "archive/StagedBundle.h"
 #include "platform/Deployment.h"
 #include "platform/Log.h"
 
@@ -147,35 +148,62 @@ CopyResult copyData(archive *reader, archive *writer) {
     }
 }
 
-enum class Extraction { Finished, DataLost, Fatal };
+enum class Extraction { Finished, Failed, Fatal };
 
-// Every entry in turn. Data that could not be written (a full disk) does not stop the entries
-// after it, but the extraction has failed all the same.
-Extraction extractEntries(archive *reader, archive *writer, const QByteArray &install) {
+// Every entry in turn, into `bundle`. An entry that is not written as archived (refused, not
+// creatable, its data lost to a full disk) does not stop the entries after it, but the extraction
+// has failed all the same.
+Extraction extractEntries(archive *reader, archive *writer, const QByteArray &bundle) {
     archive_entry *entry = nullptr;
-    bool dataLost = false;
+    bool failed = false;
     for (;;) {
         int result = archive_read_next_header(reader, &entry);
         if (result == ARCHIVE_EOF)
-            return dataLost ? Extraction::DataLost : Extraction::Finished;
+            return failed ? Extraction::Failed : Extraction::Finished;
         if (result < ARCHIVE_OK && reportFatal(reader, result))
             return Extraction::Fatal;
         // A damaged header leaves an empty entry behind; the reader resumes at the next one.
-        if (result == ARCHIVE_RETRY || !rewriteEntryPaths(entry, install))
+        if (result == ARCHIVE_RETRY || !rewriteEntryPaths(entry, bundle)) {
+            failed = true;
             continue;
+        }
         result = archive_write_header(writer, entry);
         if (result < ARCHIVE_OK) {
             printArchiveError(writer);
+            failed = true;
         } else if (archive_entry_size(entry) > 0) {
             const CopyResult copy = copyData(reader, writer);
             if (copy.result < ARCHIVE_OK && reportFatal(copy.failed, copy.result))
                 return Extraction::Fatal;
-            dataLost = dataLost || (copy.result < ARCHIVE_OK && copy.failed == writer);
+            failed = failed || copy.result < ARCHIVE_OK;
         }
         result = archive_write_finish_entry(writer);
         if (result < ARCHIVE_OK && reportFatal(writer, result))
             return Extraction::Fatal;
+        failed = failed || result < ARCHIVE_OK;
     }
+}
+
+Extraction extractArchive(const QString &archivePath, const QByteArray &bundle) {
+    const std::unique_ptr<archive, decltype(&archive_read_free)> reader(newTarGzReader(),
+                                                                        archive_read_free);
+    const std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_disk_new(),
+                                                                         archive_write_free);
+    archive_write_disk_set_options(writer.get(), kExtractOptions);
+    archive_write_disk_set_standard_lookup(writer.get());
+    if (!openArchive(reader.get(), archivePath))
+        return Extraction::Fatal;
+    const Extraction extraction = extractEntries(reader.get(), writer.get(), bundle);
+    if (extraction == Extraction::Fatal)
+        return extraction;
+    archive_read_close(reader.get());
+    // Closing applies the folders' own permissions and times, deferred until their contents
+    // were written.
+    if (archive_write_close(writer.get()) < ARCHIVE_OK) {
+        printArchiveError(writer.get());
+        return Extraction::Failed;
+    }
+    return extraction;
 }
 
 } // namespace
@@ -195,37 +223,21 @@ int PlArchive::extract() {
 }
 
 int PlArchive::run(OnFatal onFatal) {
-    const QByteArray install = resolvedInstallPath(installPath_);
-    const std::unique_ptr<archive, decltype(&archive_read_free)> reader(newTarGzReader(),
-                                                                        archive_read_free);
-    const std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_disk_new(),
-                                                                         archive_write_free);
-    archive_write_disk_set_options(writer.get(), kExtractOptions);
-    archive_write_disk_set_standard_lookup(writer.get());
-    const auto failed = [onFatal] {
-        if (onFatal == OnFatal::EndProcess)
-            terminateProcess(1);
-        return 1;
-    };
-    const Extraction extraction = openArchive(reader.get(), archivePath_)
-                                      ? extractEntries(reader.get(), writer.get(), install)
-                                      : Extraction::Fatal;
-    // Releasing the writer would still finish the entry in progress and the folders' deferred
-    // permissions and times; the installer ends before it does.
-    if (extraction == Extraction::Fatal)
-        return failed();
-
-    archive_read_close(reader.get());
-    // Closing applies the folders' own permissions and times, deferred until their contents
-    // were written.
-    if (archive_write_close(writer.get()) < ARCHIVE_OK)
-        printArchiveError(writer.get());
-    if (extraction == Extraction::DataLost) {
+    Extraction extraction = Extraction::Fatal;
+    {
+        StagedBundle staged(resolvedInstallPath(installPath_));
+        if (!staged.path().isEmpty())
+            extraction = extractArchive(archivePath_, staged.path());
+        if (extraction == Extraction::Finished && staged.putInPlace()) {
+            nsLog(QStringLiteral("Decompress finished."));
+            return 0;
+        }
+    } // the staging folder goes; the earlier bundle stays as it was
+    if (extraction == Extraction::Failed)
         printErrorLine(QStringLiteral("Error exit delayed from previous errors."));
-        return failed();
-    }
-    nsLog(QStringLiteral("Decompress finished."));
-    return 0;
+    if (onFatal == OnFatal::EndProcess)
+        terminateProcess(1);
+    return 1;
 }
 
 int PlArchive::listArchive() {

@@ -5,7 +5,9 @@
 #include <mutex>
 
 // Unpacks the downloaded gzip-compressed tar archive into the application bundle, every entry
-// below the bundle's folder. Runs on whatever thread calls it.
+// below the bundle's folder. The archive is unpacked into a staging folder beside the bundle and
+// put in the bundle's place whole, so that a failed extraction leaves the earlier bundle exactly as
+// it was. Runs on whatever thread calls it.
 class PlArchive {
   public:
     using CompleteCallback = std::function<void()>;
@@ -13,13 +15,11 @@ class PlArchive {
     PlArchive(); // the compiled-in archive and install paths
     PlArchive(QString archivePath, QString installPath);
 
-    // A fatal archive error ends the process with status 1 at once; the files written so far
-    // stay on disk as they are. Data that could not be written (a full disk) ends it with status
-    // 1 once the other entries are out.
+    // A fatal archive error, or an entry not written as archived (once the others have had their
+    // turn), ends the process with status 1, the earlier bundle untouched.
     void untar();
-    // The same extraction, returning the status the process should end with: 0 once finished,
-    // 1 after a fatal archive error or lost data. The files written so far stay on disk, the one in progress
-    // finished at its archived size and the folders given their archived permissions and times.
+    // The same extraction, returning the status the process should end with: 0 once the new
+    // bundle is in place, 1 when the extraction failed.
     int extract();
     int listArchive(); // prints each entry's name on standard output; returns how many
 

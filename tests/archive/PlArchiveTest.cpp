@@ -80,14 +80,15 @@ class PlArchiveTest : public ::testing::Test {
     QString bundle() const { return path("Applications/Plimbo.app"); }
     int extract(const QString &install) const { return PlArchive(archive(), install).extract(); }
 
-    // Everything below the temporary folder but the bundle: type, mode, link count and contents.
-    std::string surroundings() const {
+    // Everything below the temporary folder (the bundle only when `withBundle`): type, mode, link
+    // count and contents.
+    std::string snapshot(bool withBundle) const {
         QStringList lines;
         for (const auto &entry :
              std::filesystem::recursive_directory_iterator(dir_.path().toStdString())) {
             const QString file = QString::fromStdString(entry.path());
             const struct stat info = lstatOf(file);
-            if (file != bundle() && !file.startsWith(bundle() + '/'))
+            if (withBundle || (file != bundle() && !file.startsWith(bundle() + '/')))
                 lines << QString("%1 %2 %3 ").arg(file).arg(info.st_mode, 0, 8).arg(info.st_nlink) +
                              QString::fromStdString(readAll(file));
         }
@@ -98,60 +99,83 @@ class PlArchiveTest : public ::testing::Test {
     QTemporaryDir dir_;
 };
 
-// Hostile entries among good ones, whose data is "ok\n"; the test adds a good one at the end. "@"
-// stands for the absolute path of a folder beside the bundle's, with a file "target" in it.
-struct Hostile {
+// Each row extracts over an earlier bundle holding "old.txt". "@" stands for the absolute path of a
+// folder beside the bundle's, with a file "target" in it.
+struct Row {
     const char *name;
     QList<Entry> entries;
-    QByteArray linkedOut = {}; // a path in the bundle linked to that folder beforehand
+    int status;                // 1: the earlier bundle stays exactly as it was
+    QByteArray linkedOut = {}; // a path in the earlier bundle linked to that folder
+    bool fullDisk = false;     // a 256 KiB disk holds the bundle and its neighbours
+    bool truncated = false;
 };
 
-void PrintTo(const Hostile &hostile, std::ostream *out) {
-    *out << hostile.name;
+void PrintTo(const Row &row, std::ostream *out) {
+    *out << row.name;
 }
 
 const Entry kGood{"good.txt", File, "ok\n"};
+const QByteArray kTooLong = "Contents/" + QByteArray(300, 'x');
 
-const Hostile kHostile[] = {
-    {"LeadingDotDot", {kGood, {"../evil"}, {"../../outside/target"}}},
-    {"InnerDotDot", {kGood, {"Contents/../../evil"}, {"a/b/../../../../outside/new/", Dir}}},
-    {"AbsolutePathLandsInside", {{"@/target", File, "ok\n"}}},
-    {"WriteThroughSymlinkEntry", {kGood, {"out", Link, "@"}, {"out/evil"}, {"out/target"}}},
-    {"RelativeSymlinkClimbsOut", {kGood, {"up", Link, "../../outside"}, {"up/target"}}},
-    {"SymlinkAlreadyInBundle", {kGood, {"Contents/evil"}, {"Contents/target"}}, "Contents"},
-    {"HardLinkAboveBundle", {kGood, {"stolen", Hard, "../../outside/target"}}},
-    {"HardLinkThroughSymlink", {kGood, {"out", Link, "@"}, {"stolen", Hard, "out/target"}}},
-    {"HardLinkAbsoluteTarget", {kGood, {"stolen", Hard, "@/target"}}},
-    // Nothing before them: only an empty bundle could be replaced.
-    {"SymlinkStandsForBundle", {{"./", Link, "@"}}},
-    {"FileStandsForBundle", {{"."}}},
+// clang-format off
+const Row kRows[] = {
+    {"LeadingDotDot", {kGood, {"../evil"}, {"../../outside/target"}}, 1},
+    {"InnerDotDot", {kGood, {"Contents/../../evil"}, {"a/b/../../../../outside/new/", Dir}}, 1},
+    {"AbsolutePathLandsInside", {{"@/target", File, "ok\n"}}, 0},
+    {"WriteThroughSymlinkEntry", {kGood, {"out", Link, "@"}, {"out/evil"}, {"out/target"}}, 1},
+    {"RelativeSymlinkClimbsOut", {kGood, {"up", Link, "../../outside"}, {"up/target"}}, 1},
+    {"SymlinkInEarlierBundleIsNotFollowed", {kGood, {"Contents/new.txt", File, "ok\n"}}, 0, "Contents"},
+    {"HardLinkAboveBundle", {kGood, {"stolen", Hard, "../../outside/target"}}, 1},
+    {"HardLinkThroughSymlink", {kGood, {"out", Link, "@"}, {"stolen", Hard, "out/target"}}, 1},
+    {"HardLinkAbsoluteTarget", {kGood, {"stolen", Hard, "@/target"}}, 1},
+    {"SymlinkStandsForBundle", {{"./", Link, "@"}}, 1},
+    {"FileStandsForBundle", {{"."}}, 1},
+    {"EntryThatCannotBeCreated", {kGood, {kTooLong, File, "ok\n"}}, 1},
+    {"FullDisk", {{"big.bin", File, QByteArray(1 << 20, 'x')}}, 1, {}, true},
+    {"FatalArchiveError", {{"big.bin", File, QByteArray(1 << 20, 'x')}}, 1, {}, false, true},
+    {"NewBundleLeavesNoOldFile", {kGood, {"Contents/", Dir, {}, 0755}}, 0},
 };
+// clang-format on
 
-class PlArchiveHostileTest : public PlArchiveTest, public ::testing::WithParamInterface<Hostile> {};
+class PlArchiveRowTest : public PlArchiveTest, public ::testing::WithParamInterface<Row> {};
 
-TEST_P(PlArchiveHostileTest, NothingOutsideTheBundleChanges) {
-    const Hostile &row = GetParam();
+// Nothing outside the bundle changes; the bundle becomes exactly the archive's good entries, or
+// stays exactly as it was.
+TEST_P(PlArchiveRowTest, BundleIsReplacedWholeOrNotAtAll) {
+    const Row &row = GetParam();
     const QByteArray outside = QFile::encodeName(path("outside"));
     QFile target(path("outside/target"));
     ASSERT_TRUE(QDir().mkpath(outside) && target.open(QIODevice::WriteOnly) &&
-                target.write("outside\n") && target.flush());
-    ASSERT_TRUE(QDir().mkpath(bundle()) &&
+                target.write("outside\n") && target.flush() && QDir().mkpath(path("Applications")));
+    if (row.fullDisk && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=256k", "plimbo",
+                                                    path("Applications")}))
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    QFile old(bundle() + "/old.txt");
+    ASSERT_TRUE(QDir().mkpath(bundle()) && old.open(QIODevice::WriteOnly) && old.write("old\n") &&
+                old.flush() &&
                 (row.linkedOut.isEmpty() || QFile::link(outside, bundle() + '/' + row.linkedOut)));
-    QList<Entry> entries = row.entries + QList<Entry>{{"later/good.txt", File, "ok\n"}};
+    QList<Entry> entries = row.entries;
     for (Entry &e : entries) {
         e.path.replace('@', outside);
         e.data.replace('@', outside);
     }
     writeTarGz(archive(), entries);
-    const std::string before = surroundings();
+    QFile written(archive());
+    ASSERT_TRUE(!row.truncated || written.resize(written.size() / 2));
+    const std::string before = snapshot(row.status == 1);
 
-    EXPECT_EQ(extract(bundle()), 0);
-    EXPECT_EQ(surroundings(), before);
-    entries.removeIf([](const Entry &e) { return e.data != "ok\n"; });
+    EXPECT_EQ(extract(bundle()), row.status);
+    EXPECT_EQ(snapshot(row.status == 1), before);
+    if (row.fullDisk)
+        QProcess::execute("umount", {path("Applications")});
+    if (row.status == 1)
+        return;
+    entries.removeIf([](const Entry &e) { return e.type == Dir; });
     expectExtracted(bundle(), entries);
+    EXPECT_FALSE(QFile::exists(bundle() + "/old.txt"));
 }
 
-INSTANTIATE_TEST_SUITE_P(PlArchive, PlArchiveHostileTest, ::testing::ValuesIn(kHostile),
+INSTANTIATE_TEST_SUITE_P(PlArchive, PlArchiveRowTest, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // Given through a symbolic link above it, as /tmp is on some systems, into folders yet to be made.
@@ -177,22 +201,14 @@ TEST_F(PlArchiveTest, BundleExtractsWithContentsModesTimesAndLinks) {
     expectExtracted(path("real/new/Plimbo.app"), entries);
 }
 
-// Data lost to a full disk fails the extraction, once the entries after it had their turn.
-TEST_F(PlArchiveTest, FullDiskFailsAfterTheLaterEntries) {
-    ASSERT_TRUE(QDir().mkpath(bundle()));
-    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=256k", "plimbo-full", bundle()}))
-        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-    writeTarGz(archive(), {{"big.bin", File, QByteArray(1 << 20, 'x')}, {"later", File, {}}});
-    EXPECT_EQ(extract(bundle()), 1);
-    EXPECT_TRUE(QFile::exists(bundle() + "/later"));
-    QProcess::execute("umount", {bundle()});
-}
-
-TEST_F(PlArchiveTest, TruncatedArchiveFails) {
-    writeTarGz(archive(), {{"big.bin", File, QByteArray(1 << 20, 'x')}});
-    QFile file(archive());
-    ASSERT_TRUE(file.resize(file.size() / 2));
-    EXPECT_EQ(extract(bundle()), 1);
+// A staging folder that a killed run left behind goes; nothing else of the extraction stays.
+TEST_F(PlArchiveTest, LeftoverStagingFolderIsRemoved) {
+    ASSERT_TRUE(QDir().mkpath(path("Applications/.Plimbo.app.Ab12Cd/Contents")));
+    writeTarGz(archive(), {kGood});
+    ASSERT_EQ(extract(bundle()), 0);
+    EXPECT_EQ(QDir(path("Applications"))
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"Plimbo.app"});
 }
 
 } // namespace
