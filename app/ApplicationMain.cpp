@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/InstallerWindow.h"
+#include "app/SingleInstance.h"
 #include "installer/ViewController.h"
 #include "ui/Fonts.h"
 
@@ -16,6 +17,10 @@ int applicationMain(int argc, char **argv) {
 #ifdef Q_OS_MACOS
     QApplication::setQuitOnLastWindowClosed(false);
 #endif
+    // A second installer touches neither the archive nor the bundle.
+    SingleInstance instance;
+    if (!instance.claim())
+        return 0;
     AppDelegate delegate;
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
@@ -23,6 +28,7 @@ int applicationMain(int argc, char **argv) {
 
     // The controller and the window live until the process ends.
     QWidget *window = makeInstallerWindow(new ViewController);
+    instance.raiseOnRequest(window);
     auto *quit = new QShortcut(QKeySequence::Quit, window);
     quit->setContext(Qt::ApplicationShortcut);
     QObject::connect(quit, &QShortcut::activated, &application, &QCoreApplication::quit);

@@ -37,19 +37,32 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
     removeWhateverIsAt(deployment_.archivePath);
     // Renames where it can, copies and removes across file systems.
     QFile delivered(path);
-    if (!delivered.rename(deployment_.archivePath)) {
+    QString archivePath = deployment_.archivePath;
+    if (!delivered.rename(archivePath)) {
         printLine(delivered.errorString());
         nsLog(QStringLiteral("move to dst error"));
-        return;
+        // The session removes the download once this returns, so it is kept under a name of its
+        // own beside it and extracted from there.
+        archivePath = path + QStringLiteral(".tar.gz");
+        if (!delivered.rename(archivePath))
+            return;
+        printLine(QStringLiteral("Extracting the download where it lies: ") + archivePath);
     }
     nsLog(QStringLiteral("Download finish start to untar"));
-    QThreadPool::globalInstance()->start([this] { extractAndShowSuccess(); });
+    QThreadPool::globalInstance()->start(
+        [this, archivePath] { extractAndShowSuccess(archivePath); });
 }
 
-void ViewController::extractAndShowSuccess() {
+void ViewController::extractAndShowSuccess(const QString &archivePath) {
     if (gaEvent)
         gaEvent->send(QStringLiteral("ungzip"));
-    if (plArchive)
+    if (plArchive && archivePath == deployment_.archivePath) {
         plArchive->untar();
+    } else if (plArchive) {
+        const int status = PlArchive(archivePath, deployment_.installPath).extract();
+        QFile::remove(archivePath);
+        if (status != 0)
+            terminateProcess(status);
+    }
     runOnMainAsync([this] { showSuccessScreen(); });
 }

@@ -94,7 +94,7 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     void startTransfer(const QUrl &url);
     void showProgress(double fraction);
     void resumeTransfer(const QByteArray &resumeData);
-    void extractAndShowSuccess();
+    void extractAndShowSuccess(const QString &archivePath);
 
     const Deployment deployment_;
     const ControllerTimings timings_;

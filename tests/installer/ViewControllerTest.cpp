@@ -1,10 +1,16 @@
 #include "installer/ViewController.h"
 
+#include "archive/PlArchive.h"
 #include "support/RawStub.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -48,6 +54,28 @@ TEST(ViewController, SuccessPanelShrinksAboutTheOldCentre) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return window.geometry() == expected; }, 5000))
             << window.geometry().x() << "," << window.geometry().y();
     }
+}
+
+// A download that cannot be moved to the fixed archive path is extracted where it lies.
+TEST(ViewController, ExtractsADownloadThatCannotBeMoved) {
+    QTemporaryDir folder;
+    Deployment deployment = compiledDeployment();
+    deployment.archivePath = folder.filePath("missing/Plimbo.tar.gz");
+    deployment.installPath = folder.filePath("Plimbo.app");
+    ViewController controller(deployment);
+    controller.plArchive =
+        std::make_unique<PlArchive>(deployment.archivePath, deployment.installPath);
+    QFile plist(folder.filePath("new/Contents/Info.plist"));
+    ASSERT_TRUE(QDir().mkpath(folder.filePath("new/Contents")) && plist.open(QIODevice::WriteOnly));
+    plist.close();
+    const QString download = folder.filePath("download");
+    ASSERT_EQ(QProcess::execute("tar", {"-czf", download, "-C", folder.filePath("new"), "."}), 0);
+
+    std::thread([&] { controller.didFinishDownloadingTo(nullptr, nullptr, download); }).join();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return controller.view()->findChild<QPushButton *>(); }, 10000));
+    EXPECT_TRUE(QFile::exists(deployment.installPath + "/Contents/Info.plist"));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList());
 }
 
 } // namespace
