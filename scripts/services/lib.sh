@@ -29,8 +29,10 @@ start_nginx() {
     [ "$(id -u)" -eq 0 ] && user_line="user root;"
     sed -e "s|@DIR@|$dir|g" -e "s|@PORT@|$port|g" -e "s|@RATE@|$rate|g" -e "s|@USER@|$user_line|" \
         "$services_dir/nginx.conf.in" >"$dir/nginx.conf"
-    nginx -c "$dir/nginx.conf" -p "$dir"
-    for _ in $(seq 50); do
+    # nginx binds its port before it returns, so a port in use fails here and never lets the
+    # health check below reach another tree's server.
+    nginx -c "$dir/nginx.conf" -p "$dir" || return 1
+    for _ in $(seq 300); do
         [ -s "$dir/nginx.pid" ] && curl -s -o /dev/null --cacert "$dir/ca.pem" \
             "https://127.0.0.1:$port/health" && return 0
         sleep 0.1
@@ -39,13 +41,14 @@ start_nginx() {
     return 1
 }
 
-# stop_nginx DIR: stops it and waits until its port is free again.
+# stop_nginx DIR: stops it and waits until it has gone, and with it its port. The pid file of a
+# server that was killed may name another process by now.
 stop_nginx() {
     local dir=$1 pid
     [ -s "$dir/nginx.pid" ] || return 0
     pid=$(cat "$dir/nginx.pid")
-    kill "$pid" 2>/dev/null
-    for _ in $(seq 50); do
+    [ "$(ps -p "$pid" -o comm= 2>/dev/null)" = nginx ] && kill "$pid"
+    for _ in $(seq 300); do
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
@@ -57,27 +60,41 @@ write_release_answer() {
     printf '{"updateUrl":"%s","version":"1.0.0"}\n' "$2" >"$1/www/release.json"
 }
 
-# start_display: an Xvfb display when there is none; sets DISPLAY and xvfb_pid.
-start_display() {
-    xvfb_pid=""
-    [ -n "${DISPLAY:-}" ] && return 0
-    local number
-    for number in $(seq 90 120); do
-        [ -e "/tmp/.X$number-lock" ] && continue
-        Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-        xvfb_pid=$!
-        export DISPLAY=":$number"
-        for _ in $(seq 50); do
-            xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
-            sleep 0.1
-        done
+# start_announcing VAR OUT COMMAND..: starts COMMAND in the background (announced_pid) with its
+# standard output in the file OUT and waits for its first line, which it writes once it is ready
+# (a port, a display number); that line goes to VAR.
+start_announcing() {
+    local var=$1 out=$2
+    shift 2
+    : >"$out"
+    "$@" >"$out" 2>"$out.err" &
+    announced_pid=$!
+    for _ in $(seq 300); do
+        [ "$(wc -l <"$out")" -ge 1 ] && { read -r "${var?}" <"$out"; return 0; }
+        kill -0 "$announced_pid" 2>/dev/null || break
+        sleep 0.1
     done
-    echo "could not start Xvfb" >&2
+    echo "$1 did not start: $(cat "$out.err")" >&2
     return 1
 }
 
+# start_display: an Xvfb display when there is none; sets DISPLAY and xvfb_pid. The server picks a
+# free display itself and names it once it takes clients; -noreset keeps it from resetting (and
+# refusing clients for a moment) whenever its last client leaves.
+start_display() {
+    xvfb_pid=""
+    [ -n "${DISPLAY:-}" ] && return 0
+    local number out
+    out=$(mktemp)
+    start_announcing number "$out" Xvfb -displayfd 1 -noreset -screen 0 1280x800x24 -nolisten tcp ||
+        number=""
+    xvfb_pid=$announced_pid
+    rm -f "$out" "$out.err"
+    [ -n "$number" ] && export DISPLAY=":$number"
+}
+
 stop_display() {
-    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
+    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     xvfb_pid=""
 }
 
