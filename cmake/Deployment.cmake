@@ -9,6 +9,7 @@ set(PLIMBO_ARCHIVE_PATH "/tmp/Plimbo.tar.gz" CACHE STRING "Where the finished do
 set(PLIMBO_INSTALL_PATH "/Applications/Plimbo.app" CACHE STRING "Where the archive is unpacked")
 set(PLIMBO_LAUNCH_COMMAND "" CACHE STRING "Shell command that opens the installed application (empty: the platform's default)")
 set(PLIMBO_EXTRA_CA_FILE "" CACHE STRING "PEM file trusted besides the system's CAs")
+set(PLIMBO_UPDATE_PUBLIC_KEY "" CACHE STRING "Raw 32-byte Ed25519 key, base64, that archives must be signed with (empty: none)")
 
 set(_plimbo_deployment_dir ${CMAKE_CURRENT_LIST_DIR})
 
@@ -28,16 +29,21 @@ endfunction()
 
 # plimbo_add_deployment(<library> RELEASE_SERVICE .. ANALYTICS_ENDPOINT .. MEASUREMENT_ID ..
 #                       SITE_ORIGIN .. ARCHIVE_PATH .. INSTALL_PATH .. LAUNCH_COMMAND ..
-#                       EXTRA_CA_FILE ..)
+#                       EXTRA_CA_FILE .. UPDATE_PUBLIC_KEY ..)
 function(plimbo_add_deployment library)
     set(keys RELEASE_SERVICE ANALYTICS_ENDPOINT MEASUREMENT_ID SITE_ORIGIN ARCHIVE_PATH
-             INSTALL_PATH LAUNCH_COMMAND EXTRA_CA_FILE)
+             INSTALL_PATH LAUNCH_COMMAND EXTRA_CA_FILE UPDATE_PUBLIC_KEY)
     cmake_parse_arguments(PARSE_ARGV 1 D "" "${keys}" "")
     _plimbo_require_origin(PLIMBO_RELEASE_SERVICE "${D_RELEASE_SERVICE}")
     _plimbo_require_origin(PLIMBO_ANALYTICS_ENDPOINT "${D_ANALYTICS_ENDPOINT}")
     _plimbo_require_origin(PLIMBO_SITE_ORIGIN "${D_SITE_ORIGIN}")
     if(NOT D_INSTALL_PATH MATCHES "^/" OR NOT D_ARCHIVE_PATH MATCHES "^/")
         message(FATAL_ERROR "PLIMBO_INSTALL_PATH and PLIMBO_ARCHIVE_PATH must be absolute paths.")
+    endif()
+    string(LENGTH "${D_UPDATE_PUBLIC_KEY}" key_length)
+    if(D_UPDATE_PUBLIC_KEY AND (NOT key_length EQUAL 44 OR
+                                NOT D_UPDATE_PUBLIC_KEY MATCHES "^[A-Za-z0-9+/]+=$"))
+        message(FATAL_ERROR "PLIMBO_UPDATE_PUBLIC_KEY is not the base64 of a 32-byte key.")
     endif()
     if(NOT D_LAUNCH_COMMAND)
         string(REPLACE "'" "'\\''" quoted "${D_INSTALL_PATH}")
@@ -60,10 +66,14 @@ function(plimbo_add_deployment library)
     target_link_libraries(${library} PUBLIC plimbo_core)
 endfunction()
 
-# plimbo_add_local_installer(<executable> <state folder> <port>): the installer with every
-# service at https://127.0.0.1:<port> (trusting <state folder>/services/ca.pem) and its archive
-# and bundle below <state folder>, for the end-to-end tests and the benchmarks.
+# plimbo_add_local_installer(<executable> <state folder> <port> [<public key>]): the installer
+# with every service at https://127.0.0.1:<port> (trusting <state folder>/services/ca.pem) and its
+# archive and bundle below <state folder>, for the end-to-end tests and the benchmarks.
 function(plimbo_add_local_installer executable state port)
+    set(key "")
+    if(ARGC GREATER 3)
+        set(key "${ARGV3}")
+    endif()
     plimbo_add_deployment(${executable}_deployment
         RELEASE_SERVICE "https://127.0.0.1:${port}"
         ANALYTICS_ENDPOINT "https://127.0.0.1:${port}"
@@ -71,7 +81,8 @@ function(plimbo_add_local_installer executable state port)
         SITE_ORIGIN "https://127.0.0.1"
         ARCHIVE_PATH "${state}/Plimbo.tar.gz"
         INSTALL_PATH "${state}/Applications/Plimbo.app"
-        EXTRA_CA_FILE "${state}/services/ca.pem")
+        EXTRA_CA_FILE "${state}/services/ca.pem"
+        UPDATE_PUBLIC_KEY "${key}")
     add_executable(${executable} ${PROJECT_SOURCE_DIR}/app/main.cpp)
     target_link_libraries(${executable} PRIVATE plimbo_core ${executable}_deployment)
 endfunction()

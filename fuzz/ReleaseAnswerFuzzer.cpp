@@ -1,5 +1,5 @@
-// archiveUrlFromAnswer with any body: an address only from the well-formed text under "updateUrl"
-// of a JSON object, valid, absolute, with a host, and read back the same from the bytes curl is
+// releaseFromAnswer with any body: an address only from the well-formed text under "updateUrl"
+// of a JSON object, valid, https, with a host, and read back the same from the bytes curl is
 // given; and no such text refused.
 
 #include "installer/ReleaseLookup.h"
@@ -10,9 +10,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));
-    const std::optional<QUrl> url = archiveUrlFromAnswer(body);
+    const std::optional<Release> release = releaseFromAnswer(body);
+    const std::optional<QUrl> url = release ? std::optional(release->archiveUrl) : std::nullopt;
     const auto usable = [](const QUrl &u) {
-        return u.isValid() && !u.isRelative() && !u.host().isEmpty();
+        return u.isValid() && u.scheme() == u"https" && !u.host().isEmpty();
     };
 
     // No object, or no text under the key, when the body is not JSON.

@@ -8,6 +8,8 @@
 #include "ui/PlProgress.h"
 #include "ui/TextView.h"
 
+#include <QDir>
+#include <QStandardPaths>
 #include <QTextEdit>
 #include <cmath>
 
@@ -16,6 +18,10 @@ DownloadSession *ViewController::urlSession() {
         DownloadSessionOptions options;
         options.stallTimeoutSeconds = timings_.stallTimeoutSeconds;
         options.extraCaFile = deployment_.extraCaFile;
+        // Kept where the next run finds it, should this one be quit or killed half way.
+        options.temporaryFolder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) +
+                                  QStringLiteral("/downloads");
+        QDir().mkpath(options.temporaryFolder);
         urlSession_ = std::make_unique<DownloadSession>(this, options);
     }
     return urlSession_.get();

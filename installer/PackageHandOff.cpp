@@ -2,6 +2,7 @@
 // it, and extract it away from the main thread.
 #include "analytics/GaEvent.h"
 #include "archive/PlArchive.h"
+#include "installer/ArchiveSignature.h"
 #include "installer/NumberText.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
@@ -34,6 +35,16 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
             {{QStringLiteral("duration"), shortestDecimalText(elapsed.count())},
              {QStringLiteral("auto_retry_count"), QString::number(autoRetryCount.load())}});
 
+    // Only what the maker published is ever unpacked.
+    if (!deployment_.updatePublicKey.isEmpty()) {
+        const QString fault =
+            archiveSignatureFault(path, deployment_.updatePublicKey, archiveSignature_);
+        if (!fault.isEmpty()) {
+            printErrorLine(fault);
+            QFile::remove(path);
+            terminateProcess(1);
+        }
+    }
     removeWhateverIsAt(deployment_.archivePath);
     // Renames where it can, copies and removes across file systems.
     QFile delivered(path);

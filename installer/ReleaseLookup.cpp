@@ -8,22 +8,23 @@
 #include <QJsonObject>
 #include <future>
 
-std::optional<QUrl> archiveUrlFromAnswer(const QByteArray &body) {
+std::optional<Release> releaseFromAnswer(const QByteArray &body) {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
     if (error.error != QJsonParseError::NoError) {
         printLine(QStringLiteral("Failed to load: ") + error.errorString());
         return std::nullopt;
     }
-    const QString text = document.object().value(QLatin1String("updateUrl")).toString();
+    const QJsonObject object = document.object();
+    const QString text = object.value(QLatin1String("updateUrl")).toString();
     // A lone surrogate from a "\u" escape passes QUrl, but its encoded form, which the
     // transfer is given, names another address.
     if (!text.isValidUtf16())
         return std::nullopt;
     const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
+    if (!url.isValid() || url.scheme() != u"https" || url.host().isEmpty())
         return std::nullopt;
-    return url;
+    return Release{url, object.value(QLatin1String("signature")).toString().toLatin1()};
 }
 
 std::optional<QUrl> ViewController::fetchLatestReleaseURL() {
@@ -34,15 +35,19 @@ std::optional<QUrl> ViewController::fetchLatestReleaseURL() {
     request.extraCaFile = deployment_.extraCaFile;
 
     // The main thread really waits here, with no event loop, until the session's thread answers.
-    std::promise<std::optional<QUrl>> holder;
-    std::future<std::optional<QUrl>> answered = holder.get_future();
+    std::promise<std::optional<Release>> holder;
+    std::future<std::optional<Release>> answered = holder.get_future();
     SharedSession::shared().start(request, [&holder](const HttpAnswer &answer) {
         if (answer.body) {
-            holder.set_value(archiveUrlFromAnswer(*answer.body));
+            holder.set_value(releaseFromAnswer(*answer.body));
             return;
         }
         printLine(QStringLiteral("Failed to load: ") + answer.error);
         holder.set_value(std::nullopt);
     });
-    return answered.get();
+    const std::optional<Release> release = answered.get();
+    if (!release)
+        return std::nullopt;
+    archiveSignature_ = release->signature;
+    return release->archiveUrl;
 }

@@ -4,7 +4,13 @@
 #include <QUrl>
 #include <optional>
 
-// The archive address in a release service's answer: the text under "updateUrl" of a JSON object,
-// if it is well-formed Unicode and an absolute address. A body that is not JSON prints "Failed to
-// load: " and the parser's reason on standard output; anything else unusable prints nothing.
-std::optional<QUrl> archiveUrlFromAnswer(const QByteArray &body);
+struct Release {
+    QUrl archiveUrl;
+    QByteArray signature; // base64, as published; empty when the answer names none
+};
+
+// The release in a release service's answer: the text under "updateUrl" of a JSON object, if it
+// is well-formed Unicode and an absolute https address (the archive is code the user will run),
+// and the text under "signature". A body that is not JSON prints "Failed to load: " and the
+// parser's reason on standard output; anything else unusable prints nothing.
+std::optional<Release> releaseFromAnswer(const QByteArray &body);

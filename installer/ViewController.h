@@ -106,4 +106,5 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     std::unique_ptr<DownloadSession> urlSession_;
     mutable std::mutex downloadTaskMutex_;
     std::shared_ptr<DownloadTask> downloadTask_;
+    QByteArray archiveSignature_; // from the release answer, before the transfer starts
 };

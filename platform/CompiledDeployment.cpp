@@ -3,9 +3,10 @@
 
 const Deployment &compiledDeployment() {
     static const Deployment values{
-        QStringLiteral(PLIMBO_RELEASE_SERVICE), QStringLiteral(PLIMBO_ANALYTICS_ENDPOINT),
-        QStringLiteral(PLIMBO_MEASUREMENT_ID),  QStringLiteral(PLIMBO_SITE_ORIGIN),
-        QStringLiteral(PLIMBO_ARCHIVE_PATH),    QStringLiteral(PLIMBO_INSTALL_PATH),
-        QStringLiteral(PLIMBO_LAUNCH_COMMAND),  QStringLiteral(PLIMBO_EXTRA_CA_FILE)};
+        QStringLiteral(PLIMBO_RELEASE_SERVICE),     QStringLiteral(PLIMBO_ANALYTICS_ENDPOINT),
+        QStringLiteral(PLIMBO_MEASUREMENT_ID),      QStringLiteral(PLIMBO_SITE_ORIGIN),
+        QStringLiteral(PLIMBO_ARCHIVE_PATH),        QStringLiteral(PLIMBO_INSTALL_PATH),
+        QStringLiteral(PLIMBO_LAUNCH_COMMAND),      QStringLiteral(PLIMBO_EXTRA_CA_FILE),
+        QByteArrayLiteral(PLIMBO_UPDATE_PUBLIC_KEY)};
     return values;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // What one deployment of the installer fixes when it is built. Classes take it as a value so
@@ -12,7 +13,8 @@ struct Deployment {
     QString archivePath;
     QString installPath;
     QString launchCommand;
-    QString extraCaFile; // empty: the system's CAs only
+    QString extraCaFile;        // empty: the system's CAs only
+    QByteArray updatePublicKey; // base64 Ed25519 key archives are signed with; empty: none
 };
 
 // The values compiled into this executable (defined by the deployment library it links).

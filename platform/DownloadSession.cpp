@@ -5,9 +5,11 @@
 #include "platform/ResumeData.h"
 #include "platform/Transport.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTemporaryFile>
 #include <chrono>
 #include <cstring>
@@ -22,6 +24,8 @@ constexpr auto progressInterval = std::chrono::milliseconds(100);
 // Received bytes go to disk in writes this large, as the curl tool's own do.
 constexpr qsizetype writeBufferSize = 256 * 1024;
 const QString partialFilePrefix = QStringLiteral("plimbo-download-");
+// Beside a partial file that a later session may continue: its address and validator.
+const QString recordSuffix = QStringLiteral(".resume");
 
 bool isFetchable(const QUrl &url) {
     const QString scheme = url.scheme().toLower();
@@ -54,6 +58,33 @@ struct DownloadSession::State {
         std::unique_ptr<CurlLoop> stopping; // destroyed after the lock is released
         std::lock_guard lock(mutex);
         stopping = std::move(loop);
+    }
+
+    // The partial file that an earlier session kept of `url`, to be continued from the bytes that
+    // reached it; every other partial file and record in the folder goes.
+    std::optional<ResumeData> takeKeptDownload(const QUrl &url) {
+        std::optional<ResumeData> kept;
+        const QDir dir(folder);
+        for (const QString &name : dir.entryList({partialFilePrefix + u'*'}, QDir::Files)) {
+            const QString path = dir.filePath(name);
+            if (name.endsWith(recordSuffix) && QFileInfo::exists(path.chopped(recordSuffix.size())))
+                continue; // read with its partial file
+            QFile record(path + recordSuffix);
+            QDataStream in(&record);
+            QUrl recordedUrl;
+            QByteArray validator;
+            if (record.open(QIODevice::ReadOnly))
+                in >> recordedUrl >> validator;
+            const qint64 size = QFileInfo(path).size();
+            if (!kept && in.status() == QDataStream::Ok && recordedUrl == url && size > 0 &&
+                !validator.isEmpty()) {
+                kept = ResumeData{url, path, size, validator};
+                continue;
+            }
+            QFile::remove(path);
+            QFile::remove(path + recordSuffix);
+        }
+        return kept;
     }
 
     bool holdsPartialFile(const QString &path) const {
@@ -95,7 +126,8 @@ struct DownloadTask::Transfer {
     Clock::time_point lastReport;
     Clock::time_point lastByte;
     bool timedOut = false;
-    QString failure; // why the session itself ended the transfer; never resumable
+    QString failure;     // why the session itself ended the transfer; never resumable
+    QString errorAnswer; // the server answered with an error; what was on disk still holds
 
     void start(DownloadSession::State &owner, CurlLoop &loop, std::shared_ptr<DownloadTask> self);
     bool openFile();
@@ -118,6 +150,7 @@ struct DownloadTask::Transfer {
     std::optional<QByteArray> resumeDataAfterFailure() const;
     void releaseCurl();
     void discardFile();
+    void keepRecord();
     void complete(const std::optional<DownloadError> &error);
 };
 
@@ -190,6 +223,8 @@ bool DownloadTask::Transfer::openFile() {
 void DownloadTask::Transfer::configure() {
     easy = curl_easy_init();
     applyTransportOptions(easy, url, state->options.extraCaFile);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, state->options.protocols.constData());
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, state->options.protocols.constData());
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, curlError);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
@@ -228,7 +263,10 @@ bool DownloadTask::Transfer::checkAnswer() {
     const AnswerPlan plan = planForAnswer(head, offset);
     switch (plan.action) {
     case AnswerPlan::Action::Refuse:
-        return refuse(plan.refusal);
+        return refuse(plan.reason);
+    case AnswerPlan::Action::Fail:
+        errorAnswer = plan.reason;
+        return false;
     case AnswerPlan::Action::StartOver:
         if (offset > 0 && (!file->resize(0) || !file->seek(0)))
             return refuse(file->errorString());
@@ -238,6 +276,7 @@ bool DownloadTask::Transfer::checkAnswer() {
         break;
     }
     expected = plan.expectedSize;
+    keepRecord();
     return true;
 }
 
@@ -291,6 +330,7 @@ void DownloadTask::Transfer::finish(CURLcode result) {
 void DownloadTask::Transfer::deliver() {
     releaseCurl();
     file->close();
+    QFile::remove(file->fileName() + recordSuffix); // whole now: nothing left to continue
     if (unreported > 0)
         report();
     state->delegate->didFinishDownloadingTo(state->session, task, file->fileName());
@@ -304,6 +344,8 @@ void DownloadTask::Transfer::fail(CURLcode result) {
     DownloadError error;
     if (!failure.isEmpty())
         error.description = failure;
+    else if (!errorAnswer.isEmpty())
+        error.description = errorAnswer;
     else if (timedOut)
         error.description = QStringLiteral("The request timed out.");
     else
@@ -323,10 +365,11 @@ void DownloadTask::Transfer::fail(CURLcode result) {
 }
 
 std::optional<QByteArray> DownloadTask::Transfer::resumeDataAfterFailure() const {
-    if (!answerChecked) // nothing of this attempt reached the file: what was there still holds
+    // Nothing of this attempt reached the file: what was there still holds.
+    if (!answerChecked || !errorAnswer.isEmpty())
         return resumeFrom ? std::optional(resumeFrom->serialise()) : std::nullopt;
     const qint64 onDisk = offset + received;
-    if (!canContinueLater(head, onDisk))
+    if (onDisk <= 0 || !canContinueLater(head))
         return std::nullopt;
     return ResumeData{url, file->fileName(), onDisk, head.validator()}.serialise();
 }
@@ -338,9 +381,25 @@ void DownloadTask::Transfer::releaseCurl() {
 }
 
 void DownloadTask::Transfer::discardFile() {
-    if (ownsFile && file)
+    if (ownsFile && file) {
         QFile::remove(file->fileName());
+        QFile::remove(file->fileName() + recordSuffix);
+    }
     ownsFile = false;
+}
+
+// Written before the first body byte, so that even a killed run leaves what the next one needs.
+void DownloadTask::Transfer::keepRecord() {
+    QSaveFile record(file->fileName() + recordSuffix);
+    if (!canContinueLater(head)) {
+        QFile::remove(record.fileName());
+        return;
+    }
+    if (record.open(QIODevice::WriteOnly)) {
+        QDataStream out(&record);
+        out << url << head.validator();
+        record.commit();
+    }
 }
 
 void DownloadTask::Transfer::complete(const std::optional<DownloadError> &error) {
@@ -363,8 +422,8 @@ DownloadSession::~DownloadSession() {
 
 std::shared_ptr<DownloadTask> DownloadSession::downloadTask(const QUrl &url) {
     std::shared_ptr<DownloadTask> task(new DownloadTask);
-    task->transfer_ =
-        std::make_unique<DownloadTask::Transfer>(task.get(), state_, url, std::nullopt);
+    task->transfer_ = std::make_unique<DownloadTask::Transfer>(task.get(), state_, url,
+                                                               state_->takeKeptDownload(url));
     return task;
 }
 

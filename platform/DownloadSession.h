@@ -39,7 +39,10 @@ class DownloadSessionDelegate {
 struct DownloadSessionOptions {
     int stallTimeoutSeconds = 60; // no byte for this long fails like a request timeout
     QString extraCaFile;
-    QString temporaryFolder; // empty: the system's temporary folder
+    // Where partial files live, with what a later session needs to continue them; empty: the
+    // system's temporary folder.
+    QString temporaryFolder;
+    QByteArray protocols = "https"; // libcurl's list, for the address and every redirect
 };
 
 // Downloads files to temporary files, one libcurl multi handle on a thread of its own.
@@ -50,7 +53,8 @@ class DownloadSession {
     DownloadSession(const DownloadSession &) = delete;
     DownloadSession &operator=(const DownloadSession &) = delete;
 
-    // New tasks are suspended until resume(). A task from resume data the session cannot read
+    // New tasks are suspended until resume(). A task for an address whose partial file an
+    // earlier session kept carries on from it. A task from resume data the session cannot read
     // is null.
     std::shared_ptr<DownloadTask> downloadTask(const QUrl &url);
     std::shared_ptr<DownloadTask> downloadTaskWithResumeData(const QByteArray &resumeData);

@@ -55,9 +55,13 @@ stop_nginx() {
     rm -f "$dir/nginx.pid"
 }
 
-# write_release_answer DIR ADDRESS: the release service answers with ADDRESS as the archive.
+# write_release_answer DIR ADDRESS [KEY]: the release service answers with ADDRESS as the archive,
+# and with the signature of DIR/www/Plimbo.tar.gz made with KEY (scripts/sign-archive) when given.
 write_release_answer() {
-    printf '{"updateUrl":"%s","version":"1.0.0"}\n' "$2" >"$1/www/release.json"
+    local signature=""
+    [ -z "${3:-}" ] || signature=$("$services_dir/../sign-archive" "$3" "$1/www/Plimbo.tar.gz")
+    printf '{"updateUrl":"%s","version":"1.0.0","signature":"%s"}\n' "$2" "$signature" \
+        >"$1/www/release.json"
 }
 
 # start_announcing VAR OUT COMMAND..: starts COMMAND in the background (announced_pid) with its

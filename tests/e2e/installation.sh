@@ -5,6 +5,7 @@ e2e_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$e2e_dir/../../scripts/services/lib.sh"
 
 services="$state/services" applications="$state/Applications" installer_tmp="$state/tmp"
+signing_key="$state/signing/update-key.pem"
 bundle="$applications/Plimbo.app"
 export HOME="$state/home" XDG_CONFIG_HOME="$state/home/.config" XDG_RUNTIME_DIR="$state/home/run"
 unset DISPLAY
@@ -50,7 +51,7 @@ demo_archive() {
 # start_services MIB RATE: nothing installed yet, nginx serving a MIB archive at RATE, a display
 start_services() {
     stop_nginx "$services" # left by a run that was killed
-    rm -rf "$applications" "$state/Plimbo.tar.gz" "$HOME" "$installer_tmp"
+    rm -rf "$applications" "$state/Plimbo.tar.gz" "$HOME" "$installer_tmp" "$services/access.log"
     mkdir -p "$applications" "$installer_tmp" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
     start_nginx "$services" "$port" "$2"
     ln -f "$(demo_archive "$1")" "$services/www/Plimbo.tar.gz"
@@ -67,7 +68,7 @@ start_proxy() {
 
 window_size() { xdotool search --name '^Plimbo Installer$' getwindowgeometry %1 | sed -n 's/.*Geometry: //p'; }
 has_size() { [ "$(window_size 2>/dev/null)" = "$1" ]; }
-partial_downloads() { find "$installer_tmp" -name 'plimbo-download-*'; }
+partial_downloads() { find "${XDG_CACHE_HOME:-$HOME/.cache}" -name 'plimbo-download-*'; }
 no_partial_download() { [ -z "$(partial_downloads)" ]; }
 
 begin_installation() {
@@ -118,6 +119,8 @@ wait_for_success_panel() {
     wait_for "$1" has_size 378x166 || fail "no success panel (window $(window_size))"
     [ ! -e "$applications/plimbo-launched.txt" ] || fail "Plimbo started before the click"
 }
+
+answer_release() { write_release_answer "$services" "$1" "$signing_key"; }
 
 # launch_and_check RETRIES: "Ok" ends the installer with status 0 and starts Plimbo from a bundle
 # equal to the archive; the hits are those of a whole installation with RETRIES resumptions.

@@ -1,6 +1,8 @@
 #include "installer/ViewController.h"
 
 #include "archive/PlArchive.h"
+#include "installer/ArchiveSignature.h"
+#include "installer/ReleaseLookup.h"
 #include "support/RawStub.h"
 
 #include <QDir>
@@ -76,6 +78,47 @@ TEST(ViewController, ExtractsADownloadThatCannotBeMoved) {
         QTest::qWaitFor([&] { return controller.view()->findChild<QPushButton *>(); }, 10000));
     EXPECT_TRUE(QFile::exists(deployment.installPath + "/Contents/Info.plist"));
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList());
+}
+
+// Only an https archive address is taken, with the signature that the answer names.
+TEST(ViewController, ReleaseAnswerGivesAnHttpsArchiveAndItsSignature) {
+    EXPECT_FALSE(releaseFromAnswer(R"({"updateUrl":"http://cdn.test/a.tar.gz"})"));
+    const std::optional<Release> release =
+        releaseFromAnswer(R"({"updateUrl":"https://cdn.test/a.tar.gz","signature":"c2ln"})");
+    ASSERT_TRUE(release);
+    EXPECT_EQ(release->archiveUrl, QUrl(QStringLiteral("https://cdn.test/a.tar.gz")));
+    EXPECT_EQ(release->signature, "c2ln");
+}
+
+// Keys and signatures as a publisher makes them, with the project's own script.
+TEST(ArchiveSignature, OnlyTheMakersSignatureOfThisVeryFilePasses) {
+    QTemporaryDir folder;
+    const auto sign = [](const QStringList &arguments) {
+        QProcess script;
+        script.start(QStringLiteral(PLIMBO_SIGN_ARCHIVE), arguments);
+        script.waitForFinished();
+        return script.readAllStandardOutput().trimmed();
+    };
+    const QByteArray key = sign({"--new-key", folder.filePath("maker")});
+    const QByteArray otherKey = sign({"--new-key", folder.filePath("other")});
+    const QString archive = folder.filePath("a.tar.gz"), other = folder.filePath("b.tar.gz");
+    for (const QString &name : {archive, other}) {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(name.toUtf8().repeated(9999)));
+    }
+    const QByteArray signature = sign({folder.filePath("maker/update-key.pem"), archive});
+    const struct {
+        QString file;
+        QByteArray key, signature;
+        bool valid;
+    } rows[] = {
+        {archive, key, signature, true},       {other, key, signature, false},
+        {archive, otherKey, signature, false}, {archive, key, "", false},
+        {archive, key, "AAAA", false},         {archive, key, signature.left(40) + "=", false},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(archiveSignatureFault(row.file, row.key, row.signature).isEmpty(), row.valid)
+            << row.signature.toStdString();
 }
 
 } // namespace

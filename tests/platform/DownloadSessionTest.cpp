@@ -40,9 +40,11 @@ TEST(AnswerPlan, BodyGoesAfterTheFileOverItOrNowhere) {
         {"HTTP/1.1 206\nContent-Range: bytes 100-1999/1000", 100, Action::Refuse, -1},
         {"HTTP/1.1 206", 100, Action::Refuse, -1},
         {"HTTP/1.1 416", 100, Action::Refuse, -1},
+        {"HTTP/1.1 416", 0, Action::Fail, -1},
+        {"HTTP/1.1 503\nRetry-After: 5", 100, Action::Fail, -1},
         {"HTTP/1.1 200\nContent-Length: 1000", 100, Action::StartOver, 1000},
         {"HTTP/1.1 200\nTransfer-Encoding: chunked\nContent-Length: 5", 0, Action::StartOver, -1},
-        {"HTTP/1.1 404\nContent-Length: 10", 0, Action::StartOver, 10},
+        {"HTTP/1.1 404\nContent-Length: 10", 0, Action::Fail, -1},
         // clang-format on
     };
     for (const auto &row : rows) {
@@ -54,22 +56,16 @@ TEST(AnswerPlan, BodyGoesAfterTheFileOverItOrNowhere) {
 }
 
 TEST(AnswerPlan, OnlyRangesTiedToAValidatorCanBeContinued) {
-    const struct {
-        QByteArray head;
-        qint64 onDisk;
-        bool continuable;
-    } rows[] = {
-        {"HTTP/1.1 200\nAccept-Ranges: bytes\nETag: \"v1\"", 10, true},
-        {"HTTP/1.1 200\nAccept-Ranges: none, Bytes\nLast-Modified: Tue, 01 Dec 2026", 10, true},
-        {"HTTP/1.1 206\nETag: \"v1\"", 10, true},
-        {"HTTP/1.1 200\nAccept-Ranges: bytes\nETag: \"v1\"", 0, false},
-        {"HTTP/1.1 200\nETag: \"v1\"", 10, false},
-        {"HTTP/1.1 200\nAccept-Ranges: bytes\nETag: W/\"v1\"", 10, false},
-        {"HTTP/1.1 200\nAccept-Ranges: bytes", 10, false},
+    const std::pair<QByteArray, bool> rows[] = {
+        {"HTTP/1.1 200\nAccept-Ranges: bytes\nETag: \"v1\"", true},
+        {"HTTP/1.1 200\nAccept-Ranges: none, Bytes\nLast-Modified: Tue, 01 Dec 2026", true},
+        {"HTTP/1.1 206\nETag: \"v1\"", true},
+        {"HTTP/1.1 200\nETag: \"v1\"", false},
+        {"HTTP/1.1 200\nAccept-Ranges: bytes\nETag: W/\"v1\"", false},
+        {"HTTP/1.1 200\nAccept-Ranges: bytes", false},
     };
-    for (const auto &row : rows)
-        EXPECT_EQ(canContinueLater(headOf(row.head), row.onDisk), row.continuable)
-            << row.head.toStdString();
+    for (const auto &[head, continuable] : rows)
+        EXPECT_EQ(canContinueLater(headOf(head)), continuable) << head.toStdString();
 }
 
 // The session's callbacks, recorded on its thread; run() waits for a task's completion.
@@ -156,43 +152,80 @@ const Scenario scenarios[] = {
     {"StallTimesOutAndResumes", {{broken(whole()), true}, {rest("20000-65535/65536", "", content().mid(cut))}}, true, true},
     {"PartialAnswerFromElsewhereIsRefused", {{broken(whole())}, {rest("0-65535/65536", "", content())}}, true, false},
     {"ChunkedPartialEndingShortIsNotComplete", {{broken(whole())}, {rest("20000-65535/65536", "Transfer-Encoding: chunked\r\n", chunked(content().mid(cut, 9000)))}}, true, false},
+    {"ErrorAnswerKeepsThePartialFile", {{broken(whole())}, {RawStub::answer("503 Service Unavailable", "Content-Length: 4\r\n", "busy")}, {rest("20000-65535/65536", "", content().mid(cut))}}, true, true},
     {"WeakValidatorCannotBeResumed", {{broken(whole("W/\"v1\""))}}, false, false},
 };
 // clang-format on
 
 class Resumption : public ::testing::TestWithParam<Scenario> {};
 
+const DownloadSessionOptions overPlainHttp(const QTemporaryDir &folder) {
+    return {1, {}, folder.path(), "http"};
+}
+
 TEST_P(Resumption, DeliversOnlyTheExactFile) {
     QTemporaryDir folder;
     Recorder recorder;
-    DownloadSession session(&recorder, {1, {}, folder.path()});
+    DownloadSession session(&recorder, overPlainHttp(folder));
     RawStub stub(GetParam().replies);
 
-    const std::optional<DownloadError> first =
+    std::optional<DownloadError> error =
         recorder.run(session.downloadTask(stub.url(QStringLiteral("/Plimbo.tar.gz"))));
-    ASSERT_TRUE(first);
+    ASSERT_TRUE(error);
     EXPECT_FALSE(recorder.delivered);
-    ASSERT_EQ(first->resumeData.has_value(), GetParam().resumable);
-    if (GetParam().resumable) {
+    ASSERT_EQ(error->resumeData.has_value(), GetParam().resumable);
+    for (int attempt = 2; error && error->resumeData && attempt <= GetParam().replies.size();
+         ++attempt) {
         const std::shared_ptr<DownloadTask> resumed =
-            session.downloadTaskWithResumeData(*first->resumeData);
+            session.downloadTaskWithResumeData(*error->resumeData);
         ASSERT_TRUE(resumed);
-        const std::optional<DownloadError> second = recorder.run(resumed);
-        const QByteArray request = stub.requests(2).value(1);
+        error = recorder.run(resumed);
+        const QByteArray request = stub.requests(attempt).value(attempt - 1);
         EXPECT_TRUE(request.contains("\r\nRange: bytes=20000-\r\n")) << request.toStdString();
         EXPECT_TRUE(request.contains("\r\nIf-Range: \"v1\"\r\n")) << request.toStdString();
-        EXPECT_EQ(second.has_value(), !GetParam().delivers);
-        EXPECT_EQ(recorder.delivered,
-                  GetParam().delivers ? std::optional(content()) : std::nullopt);
-        EXPECT_EQ((recorder.lastProgress == std::pair<int64_t, int64_t>(65536, 65536)),
-                  GetParam().delivers);
-        if (second && second->resumeData)
-            return;
     }
-    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList()) << "partial file left";
+    EXPECT_EQ(error.has_value(), !GetParam().delivers);
+    EXPECT_EQ(recorder.delivered, GetParam().delivers ? std::optional(content()) : std::nullopt);
+    EXPECT_EQ((recorder.lastProgress == std::pair<int64_t, int64_t>(65536, 65536)),
+              GetParam().delivers);
+    if (!error || !error->resumeData) {
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList()) << "file left";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Transfers, Resumption, ::testing::ValuesIn(scenarios),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// A run that ends half way leaves what the next one carries on from, given the same address;
+// another address starts over and the kept file goes.
+TEST(DownloadSession, NextRunCarriesOnOnlyWithTheSameAddress) {
+    for (const bool same : {true, false}) {
+        QTemporaryDir folder;
+        Recorder recorder;
+        RawStub stub({{broken(whole())},
+                      {same ? rest("20000-65535/65536", "", content().mid(cut)) : whole()}});
+        {
+            DownloadSession first(&recorder, overPlainHttp(folder));
+            ASSERT_TRUE(
+                recorder.run(first.downloadTask(stub.url(QStringLiteral("/a"))))->resumeData);
+        }
+        DownloadSession next(&recorder, overPlainHttp(folder));
+        EXPECT_FALSE(recorder.run(next.downloadTask(stub.url(same ? "/a" : "/b"))));
+        EXPECT_EQ(recorder.delivered, content());
+        EXPECT_EQ(stub.requests(2).value(1).contains("\r\nRange: bytes=20000-\r\n"), same);
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList());
+    }
+}
+
+TEST(DownloadSession, FetchesNothingButHttps) {
+    QTemporaryDir folder;
+    Recorder recorder;
+    RawStub stub({{whole()}});
+    DownloadSession session(&recorder, {1, {}, folder.path()});
+    const std::optional<DownloadError> error =
+        recorder.run(session.downloadTask(stub.url(QStringLiteral("/a"))));
+    EXPECT_TRUE(error && !error->resumeData);
+    EXPECT_EQ(stub.requests().size(), 0);
+}
 
 } // namespace
