@@ -4,6 +4,7 @@
 #include "app/InstallerWindow.h"
 #include "app/SingleInstance.h"
 #include "installer/ViewController.h"
+#include "platform/Log.h"
 #include "ui/Fonts.h"
 
 #include <QApplication>
@@ -17,10 +18,11 @@ int applicationMain(int argc, char **argv) {
 #ifdef Q_OS_MACOS
     QApplication::setQuitOnLastWindowClosed(false);
 #endif
-    // A second installer touches neither the archive nor the bundle.
+    // A second installer touches neither the archive nor the bundle, and ends the way the
+    // installer always does.
     SingleInstance instance;
     if (!instance.claim())
-        return 0;
+        terminateProcess(0);
     AppDelegate delegate;
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
