@@ -5,6 +5,7 @@
 #include "app/SingleInstance.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
+#include "ui/Accessibility.h"
 #include "ui/Fonts.h"
 
 #include <QApplication>
@@ -27,6 +28,7 @@ int applicationMain(int argc, char **argv) {
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
     registerFonts();
+    installAccessibility();
 
     // The controller and the window live until the process ends.
     QWidget *window = makeInstallerWindow(new ViewController);
@@ -35,6 +37,7 @@ int applicationMain(int argc, char **argv) {
     quit->setContext(Qt::ApplicationShortcut);
     QObject::connect(quit, &QShortcut::activated, &application, &QCoreApplication::quit);
     window->show();
+    window->activateWindow(); // keys reach it at once, without a click first
     delegate.applicationDidFinishLaunching();
     return application.exec();
 }

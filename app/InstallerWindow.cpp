@@ -9,6 +9,7 @@
 QWidget *makeInstallerWindow(ViewController *controller, QSize contentSize) {
     auto *window = new QWidget;
     window->setWindowTitle(QStringLiteral("Plimbo Installer"));
+    window->setAccessibleName(window->windowTitle());
     auto *layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(controller->view());

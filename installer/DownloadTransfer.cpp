@@ -70,8 +70,10 @@ void ViewController::showProgress(double fraction) {
     if (!std::isfinite(fraction) || fraction < 0)
         fraction = 0;
     fraction = std::min(fraction, 1.0);
-    replaceText(percent(), fixedText(fraction * 100, 0) + QLatin1Char('%'));
+    const QString shown = fixedText(fraction * 100, 0);
+    replaceText(percent(), shown + QLatin1Char('%'));
     setFrame(customProgress(), QRectF(0, 0, rootWidth() * fraction, kBarHeight));
+    customProgress()->setPercent(shown.toInt());
 }
 
 void ViewController::calcSpeed() {

@@ -81,6 +81,11 @@ void ViewController::showSuccessScreen() {
     QPushButton *button = makeOkButton();
     connect(button, &QPushButton::clicked, this, [this, button] { launchPlimbo(button); });
     addSubview(view_, button);
+    // Return, Enter and Space press it, and a screen reader reads the panel with it.
+    button->setDefault(true);
+    button->setAccessibleDescription(QStringLiteral(
+        "The installation was successful. Click OK and start to explore spaces in Plimbo"));
+    button->setFocus(Qt::OtherFocusReason);
     addSubview(view_,
                makeCentredLine(QStringLiteral("Click OK and start to explore spaces in Plimbo"),
                                QStringLiteral("Rubik-Regular"), 14,

@@ -83,6 +83,7 @@ void ViewController::viewWillAppear() {
 ImageView *ViewController::imageView() {
     if (!imageView_) {
         imageView_ = new ImageView(QStringLiteral(":/plimbo.svg"), QSizeF(kLogoSide, kLogoSide));
+        imageView_->setAccessibleName(QStringLiteral("Plimbo"));
         // Centred on (W/2, 209), with room to turn.
         setFrame(imageView_, QRectF(rootWidth() / 2 - kLogoRoom / 2, 209 - kLogoRoom / 2, kLogoRoom,
                                     kLogoRoom));

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QPoint>
-#include <optional>
 #include <QWidget>
+#include <optional>
 
 // The window's content: places its children by their bottom-left frames again whenever its height
 // changes, and moves the window when dragged by its background.

@@ -10,10 +10,10 @@ bundle="$applications/Plimbo.app"
 export HOME="$state/home" XDG_CONFIG_HOME="$state/home/.config" XDG_RUNTIME_DIR="$state/home/run"
 unset DISPLAY
 
-installer_pid="" proxy_pid=""
+installer_pid="" proxy_pid="" bus_pid=""
 cleanup() {
     set +e # clean up all there is, whatever has gone already
-    for pid in $installer_pid $proxy_pid; do
+    for pid in $installer_pid $proxy_pid $bus_pid; do
         kill "$pid" && wait "$pid" # the installer's files must be closed before an unmount
     done 2>/dev/null
     stop_nginx "$services"
@@ -122,11 +122,15 @@ wait_for_success_panel() {
 
 answer_release() { write_release_answer "$services" "$1" "$signing_key"; }
 
-# launch_and_check RETRIES: "Ok" ends the installer with status 0 and starts Plimbo from a bundle
-# equal to the archive; the hits are those of a whole installation with RETRIES resumptions.
+# launch_and_check RETRIES [KEY]: "Ok", clicked or pressed with KEY, ends the installer with status
+# 0 and starts Plimbo from a bundle equal to the archive; the hits are those of a whole
+# installation with RETRIES resumptions.
 launch_and_check() {
-    # "Ok" is 90 x 32 at (144, 32) from the bottom-left of the 378 x 166 panel.
-    xdotool search --name '^Plimbo Installer$' mousemove --window %1 189 118 click 1
+    if [ -n "${2:-}" ]; then
+        xdotool search --name '^Plimbo Installer$' windowfocus --sync %1 key "$2"
+    else # "Ok" is 90 x 32 at (144, 32) from the bottom-left of the 378 x 166 panel.
+        xdotool search --name '^Plimbo Installer$' mousemove --window %1 189 118 click 1
+    fi
     wait_for_exit 20
     [ "$status" -eq 0 ] || fail "exit status $status after the click"
     wait_for 10 test -s "$applications/plimbo-launched.txt" || fail "Plimbo did not start"
@@ -138,8 +142,9 @@ launch_and_check() {
     check_hits "installer_start_download( installer_download_progress_spot)* installer_finish_download installer_ungzip installer_launch_plimbo" "$1"
 }
 
+# install_and_launch RETRIES [KEY]
 install_and_launch() {
     begin_installation
     wait_for_success_panel 120
-    launch_and_check "$1"
+    launch_and_check "$@"
 }
