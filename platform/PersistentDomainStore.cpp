@@ -41,15 +41,17 @@ std::optional<QVariantMap> readFile(const QString &path) {
     return value.toMap().toVariantMap();
 }
 
-bool writeFile(const QString &folder, const QString &path, const QVariantMap &domain) {
-    if (QFileInfo::exists(path) && !readFile(path))
+// Sets the keys of `values` in the domain as it is on disk now, so that keys another program
+// added since it was read stay.
+bool writeFile(const QString &folder, const QString &path, const QVariantMap &values) {
+    std::optional<QVariantMap> domain = QFileInfo::exists(path) ? readFile(path) : QVariantMap();
+    if (!domain || !QDir().mkpath(folder))
         return false;
-    if (!QDir().mkpath(folder))
-        return false;
+    domain->insert(values);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(QCborValue(QCborMap::fromVariantMap(domain)).toCbor());
+    file.write(QCborValue(QCborMap::fromVariantMap(*domain)).toCbor());
     return file.commit();
 }
 
@@ -179,27 +181,18 @@ std::optional<QVariantMap> readPreferences(const QString &name) {
     return map;
 }
 
-// Sets every key of `map` and removes the keys it no longer has, then flushes.
-bool writePreferences(const QString &name, const QVariantMap &map) {
-    const CFOwned values = toDictionary(map);
-    if (!values)
-        return false;
+// Sets the keys of `values`, leaving every other key as it is now, then flushes.
+bool writePreferences(const QString &name, const QVariantMap &values) {
     const CFOwned domainName(name.toCFString());
     const auto domain = static_cast<CFStringRef>(domainName.get());
-    CFMutableArrayRef stale = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
-    const CFOwned staleOwner(stale);
-    const CFOwned current(
-        CFPreferencesCopyKeyList(domain, kCFPreferencesCurrentUser, kCFPreferencesAnyHost));
-    if (current) {
-        const auto keys = static_cast<CFArrayRef>(current.get());
-        for (CFIndex i = 0, count = CFArrayGetCount(keys); i < count; ++i) {
-            const auto key = static_cast<CFStringRef>(CFArrayGetValueAtIndex(keys, i));
-            if (!map.contains(QString::fromCFString(key)))
-                CFArrayAppendValue(stale, key);
-        }
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const CFOwned key(it.key().toCFString());
+        const CFOwned value = toPropertyList(it.value());
+        if (!value)
+            return false;
+        CFPreferencesSetValue(static_cast<CFStringRef>(key.get()), value.get(), domain,
+                              kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
     }
-    CFPreferencesSetMultiple(static_cast<CFDictionaryRef>(values.get()), stale, domain,
-                             kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
     return CFPreferencesSynchronize(domain, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
 }
 
@@ -218,14 +211,18 @@ PersistentDomainStore::PersistentDomainStore()
 PersistentDomainStore::PersistentDomainStore(QString folder) : folder_(std::move(folder)) {}
 
 std::optional<QVariantMap> PersistentDomainStore::persistentDomain(const QString &name) const {
+    std::optional<QVariantMap> domain = read(name);
     const auto staged = pending_.constFind(name);
-    if (staged != pending_.cend())
-        return *staged;
-    return read(name);
+    if (staged == pending_.cend())
+        return domain;
+    QVariantMap merged = domain.value_or(QVariantMap());
+    merged.insert(*staged);
+    return merged;
 }
 
-void PersistentDomainStore::setPersistentDomain(const QVariantMap &domain, const QString &name) {
-    pending_.insert(name, domain);
+void PersistentDomainStore::setValue(const QString &name, const QString &key,
+                                     const QVariant &value) {
+    pending_[name].insert(key, value);
 }
 
 bool PersistentDomainStore::synchronize() {
@@ -249,10 +246,10 @@ std::optional<QVariantMap> PersistentDomainStore::read(const QString &name) cons
     return domain;
 }
 
-bool PersistentDomainStore::write(const QString &name, const QVariantMap &domain) const {
+bool PersistentDomainStore::write(const QString &name, const QVariantMap &values) const {
 #ifdef Q_OS_MACOS
     if (folder_.isEmpty())
-        return writePreferences(name, domain);
+        return writePreferences(name, values);
 #endif
-    return isPlainName(name) && writeFile(folder_, domainFile(folder_, name), domain);
+    return isPlainName(name) && writeFile(folder_, domainFile(folder_, name), values);
 }

@@ -20,21 +20,22 @@ class PersistentDomainStore {
     explicit PersistentDomainStore(QString folder);
 
     // Absent when the domain does not exist, is empty, or its file cannot be read as a domain.
-    // A domain set and not yet synchronized is answered from memory.
+    // Values set and not yet synchronized are answered from memory.
     std::optional<QVariantMap> persistentDomain(const QString &name) const;
 
-    // Replaces the whole domain when `synchronize` next runs.
-    void setPersistentDomain(const QVariantMap &domain, const QString &name);
+    // Sets one key of the domain when `synchronize` next runs. Only the keys set are written:
+    // whatever another program (the Dock itself) wrote meanwhile stays.
+    void setValue(const QString &name, const QString &key, const QVariant &value);
 
-    // Writes every domain set since the last call, each file atomically; true when all were
-    // written. A failed write is reported, not retried. A domain file that exists but cannot be
-    // read is never replaced, so that nothing the store does not understand is lost.
+    // Writes every value set since the last call, each domain file atomically; true when all
+    // were written. A failed write is reported, not retried. A domain file that exists but
+    // cannot be read is never replaced, so that nothing the store does not understand is lost.
     bool synchronize();
 
   private:
     std::optional<QVariantMap> read(const QString &name) const;
-    bool write(const QString &name, const QVariantMap &domain) const;
+    bool write(const QString &name, const QVariantMap &values) const;
 
-    QString folder_; // empty: the system's preferences (macOS)
-    QMap<QString, QVariantMap> pending_;
+    QString folder_;                     // empty: the system's preferences (macOS)
+    QMap<QString, QVariantMap> pending_; // domain → key → value
 };

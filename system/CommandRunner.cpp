@@ -1,6 +1,7 @@
 #include "system/CommandRunner.h"
 
 #include <QByteArray>
+#include <QtGlobal>
 #include <cerrno>
 #include <fcntl.h>
 #include <spawn.h>
@@ -28,8 +29,17 @@ QByteArray readToEnd(int fd) {
 QString runShellCommand(const QString &commandLine, const QString &shell) {
     int pipeFds[2];
     // Close-on-exec, so children spawned meanwhile by other threads cannot hold the pipe open.
+#ifdef Q_OS_MACOS
+    // No pipe2 there: a child spawned between the two calls may inherit the pipe, and then only
+    // holds the runner until it ends.
+    if (::pipe(pipeFds) != 0)
+        return {};
+    for (const int fd : pipeFds)
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+#else
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return {};
+#endif
     const int readEnd = pipeFds[0], writeEnd = pipeFds[1];
 
     posix_spawn_file_actions_t actions;

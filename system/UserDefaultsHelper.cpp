@@ -105,11 +105,14 @@ bool UserDefaultsHelper::addApplicationToDock(const QString &path) {
     // Every text contains the empty one: it would match, and on removal drop, every tile.
     if (path.isEmpty())
         return false;
-    // A missing domain or list is created; whatever else the domain holds is kept.
-    QVariantMap domain = store_.persistentDomain(dockDomain).value_or(QVariantMap());
-    const QVariant apps = domain.value(persistentApps);
+    // Without the Dock's own domain and list there is nothing to add to: writing one would leave
+    // the Dock a partial domain.
+    const QVariant apps =
+        store_.persistentDomain(dockDomain).value_or(QVariantMap()).value(persistentApps);
     nsLog(describe(apps));
-    QVariantList tiles = isList(apps) ? apps.toList() : QVariantList();
+    if (!isList(apps))
+        return false;
+    QVariantList tiles = apps.toList();
     QVariantList matches;
     std::copy_if(tiles.cbegin(), tiles.cend(), std::back_inserter(matches),
                  [&](const QVariant &tile) { return belongsTo(tile, path); });
@@ -118,22 +121,20 @@ bool UserDefaultsHelper::addApplicationToDock(const QString &path) {
         return false;
 
     tiles.append(tileFor(path));
-    domain.insert(persistentApps, tiles);
-    store_.setPersistentDomain(domain, dockDomain);
+    store_.setValue(dockDomain, persistentApps, tiles);
     return store_.synchronize();
 }
 
 bool UserDefaultsHelper::removeApplicationFromDock(const QString &path) {
     if (path.isEmpty())
         return false;
-    std::optional<QVariantMap> domain = store_.persistentDomain(dockDomain);
-    if (!domain || !isList(domain->value(persistentApps)))
+    const QVariant apps =
+        store_.persistentDomain(dockDomain).value_or(QVariantMap()).value(persistentApps);
+    if (!isList(apps))
         return false;
-    QVariantList tiles = domain->value(persistentApps).toList();
+    QVariantList tiles = apps.toList();
     if (tiles.removeIf([&](const QVariant &tile) { return belongsTo(tile, path); }) == 0)
         return false;
-
-    domain->insert(persistentApps, tiles);
-    store_.setPersistentDomain(*domain, dockDomain);
+    store_.setValue(dockDomain, persistentApps, tiles);
     return store_.synchronize();
 }

@@ -20,6 +20,7 @@ cleanup() {
     stop_display
 }
 trap cleanup EXIT
+trap 'exit 143' TERM
 fail() {
     echo "FAIL: $*" >&2
     tail -n 20 "$state/installer.out" "$state/installer.err" >&2

@@ -49,7 +49,12 @@ TEST(Dock, EditsPersistentAppsAndKeepsTheRestOfTheDomain) {
         {dock({mail, notes}), add, plimbo, true, dock({mail, notes, added})},
         {dock({mail, url}), add, plimbo, false, dock({mail, url})},
         {dock({text, textTile}), add, plimbo, true, dock({text, textTile, added})},
-        {QVariantMap(), add, plimbo, true, {{"persistent-apps", QVariantList{added}}}},
+        {QVariantMap(), add, plimbo, false, QVariantMap()},
+        {{{"persistent-apps", "not a list"}, {"tilesize", 48}},
+         add,
+         plimbo,
+         false,
+         {{"persistent-apps", "not a list"}, {"tilesize", 48}}},
         {dock({mail, url, text, notes, added}), drop, plimbo, true, dock({mail, text, notes})},
         {dock({mail, notes}), drop, plimbo, false, dock({mail, notes})},
         {dock({}), add, "", false, dock({})},
@@ -59,8 +64,8 @@ TEST(Dock, EditsPersistentAppsAndKeepsTheRestOfTheDomain) {
         SCOPED_TRACE(testing::Message() << "row " << &c - cases);
         QTemporaryDir dir;
         PersistentDomainStore store(dir.path());
-        if (!c.before.isEmpty())
-            store.setPersistentDomain(c.before, "com.apple.dock");
+        for (auto it = c.before.cbegin(); it != c.before.cend(); ++it)
+            store.setValue("com.apple.dock", it.key(), it.value());
         ASSERT_TRUE(store.synchronize());
         const ino_t seeded = inode(dir.filePath("com.apple.dock.cbor"));
 
@@ -70,6 +75,22 @@ TEST(Dock, EditsPersistentAppsAndKeepsTheRestOfTheDomain) {
         EXPECT_EQ(after.value_or(QVariantMap()), c.after);
         EXPECT_EQ(inode(dir.filePath("com.apple.dock.cbor")) == seeded, !c.result);
     }
+}
+
+// The Dock may write its domain between the helper's read and its write: what it wrote stays.
+TEST(Dock, WriteKeepsWhatTheDockAddedMeanwhile) {
+    QTemporaryDir dir;
+    PersistentDomainStore helperStore(dir.path()), dockStore(dir.path());
+    dockStore.setValue("com.apple.dock", "tilesize", 48);
+    ASSERT_TRUE(dockStore.synchronize());
+    helperStore.setValue("com.apple.dock", "persistent-apps", QVariantList{added});
+    dockStore.setValue("com.apple.dock", "magnification", true);
+    ASSERT_TRUE(dockStore.synchronize());
+    ASSERT_TRUE(helperStore.synchronize());
+    EXPECT_EQ(PersistentDomainStore(dir.path()).persistentDomain("com.apple.dock"),
+              (QVariantMap{{"tilesize", 48},
+                           {"magnification", true},
+                           {"persistent-apps", QVariantList{added}}}));
 }
 
 } // namespace
