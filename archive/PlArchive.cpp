@@ -1,6 +1,10 @@
 #include "archive/PlArchive.h"
 
+#include "archive/EntryQueue.h"
+#include "archive/Extraction.h"
+#include "archive/ReadEntries.h"
 #include "archive/StagedBundle.h"
+#include "archive/WriteEntries.h"
 #include "platform/Deployment.h"
 #include "platform/Log.h"
 
@@ -8,40 +12,23 @@
 #include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
-#include <cstdio>
-#include <cstring>
-#include <err.h>
 #include <filesystem>
 #include <memory>
+#include <thread>
 #include <utility>
 
 namespace {
 
 constexpr size_t kBlockSize = 10240;
-constexpr size_t kPathBufferSize = 4096;
+// Inflated data on its way to the disk writer: a few MiB let either side run ahead of the other
+// for a while, and keep memory well bounded.
+constexpr size_t kQueueCapacity = 4 << 20;
 
 // Permissions, times, ACLs and file flags as archived; owners are not restored. The archive comes
 // from the network, so no entry may climb out with ".." or write through a symbolic link.
 constexpr int kExtractOptions = ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_ACL |
                                 ARCHIVE_EXTRACT_FFLAGS | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
                                 ARCHIVE_EXTRACT_SECURE_SYMLINKS;
-
-using PathBuffer = char[kPathBufferSize];
-
-void printArchiveError(archive *a) {
-    if (const char *text = archive_error_string(a))
-        printErrorLine(QString::fromLocal8Bit(text));
-    else if (const int code = archive_errno(a))
-        printErrorLine(QString::fromLocal8Bit(std::strerror(code)));
-    else
-        printErrorLine(QStringLiteral("Archive operation failed without a description"));
-}
-
-// Prints the failure; true when it is fatal, which ends the extraction where it is.
-bool reportFatal(archive *a, int result) {
-    printArchiveError(a);
-    return result < ARCHIVE_WARN;
-}
 
 archive *newTarGzReader() {
     archive *reader = archive_read_new();
@@ -75,113 +62,25 @@ QByteArray resolvedInstallPath(const QString &installPath) {
                                            : (parent / install.filename()).string());
 }
 
-bool prefixed(const QByteArray &install, const char *name, PathBuffer &buffer) {
-    const int length = std::snprintf(buffer, sizeof buffer, "%s/%s", install.constData(), name);
-    return length >= 0 && size_t(length) < sizeof buffer;
-}
-
-QString abbreviated(const char *name) {
-    constexpr qsizetype shown = 80;
-    const QString text = QFile::decodeName(name);
-    return text.size() > shown ? text.left(shown) + QStringLiteral("...") : text;
-}
-
-// "", "." or "./" and the like: the bundle's folder itself.
-bool namesBundleFolder(const char *name) {
-    const QByteArrayList parts = QByteArray(name).split('/');
-    return std::all_of(parts.begin(), parts.end(),
-                       [](const QByteArray &part) { return part.isEmpty() || part == "."; });
-}
-
-// Puts the bundle's folder in front of the entry's path and of its hard-link target, which names
-// another entry of the archive; symbolic-link targets stay as they are. Only a folder may stand
-// for the bundle's folder itself: a file or link there would replace the whole bundle.
-bool rewriteEntryPaths(archive_entry *entry, const QByteArray &install) {
-    const char *name = archive_entry_pathname(entry);
-    if (archive_entry_filetype(entry) != AE_IFDIR && namesBundleFolder(name ? name : "")) {
-        printErrorLine(
-            QStringLiteral("Not a folder, cannot stand for the bundle, entry skipped: %1")
-                .arg(abbreviated(name)));
-        return false;
-    }
-    PathBuffer path;
-    if (!prefixed(install, name ? name : "", path)) {
-        printErrorLine(
-            QStringLiteral("Path name too long, entry skipped: %1").arg(abbreviated(name)));
-        return false;
-    }
-    if (const char *target = archive_entry_hardlink(entry)) {
-        PathBuffer linkTarget;
-        if (!prefixed(install, target, linkTarget)) {
-            printErrorLine(QStringLiteral("Hard-link target too long, entry skipped: %1")
-                               .arg(abbreviated(name)));
-            return false;
-        }
-        archive_entry_set_hardlink(entry, linkTarget);
-    }
-    archive_entry_set_pathname(entry, path);
-    return true;
-}
-
-struct CopyResult {
-    int result = ARCHIVE_OK;
-    archive *failed = nullptr; // the side whose error text explains the result
-};
-
-// Streams the entry's data as the reader delivers it, each block at its offset, so no entry is
-// ever held in memory whole.
-CopyResult copyData(archive *reader, archive *writer) {
-    for (;;) {
-        const void *block = nullptr;
-        size_t size = 0;
-        la_int64_t offset = 0;
-        const int read = archive_read_data_block(reader, &block, &size, &offset);
-        if (read == ARCHIVE_EOF)
-            return {};
-        if (read != ARCHIVE_OK)
-            return {read, reader};
-        const la_ssize_t written = archive_write_data_block(writer, block, size, offset);
-        if (written < ARCHIVE_OK) {
-            warn("archive_write_data_block()");
-            return {int(written), writer};
-        }
-    }
-}
-
-enum class Extraction { Finished, Failed, Fatal };
-
-// Every entry in turn, into `bundle`. An entry that is not written as archived (refused, not
-// creatable, its data lost to a full disk) does not stop the entries after it, but the extraction
-// has failed all the same.
+// Inflating and writing to disk run side by side, each on a thread of its own, which the
+// ThreadSanitizer can follow whatever the caller's thread did before (it loses track of a thread
+// that started a process as QProcess does, with vfork). Whichever side ends, the other is not
+// left waiting on the queue, and both are done with libarchive when this returns.
 Extraction extractEntries(archive *reader, archive *writer, const QByteArray &bundle) {
-    archive_entry *entry = nullptr;
-    bool failed = false;
-    for (;;) {
-        int result = archive_read_next_header(reader, &entry);
-        if (result == ARCHIVE_EOF)
-            return failed ? Extraction::Failed : Extraction::Finished;
-        if (result < ARCHIVE_OK && reportFatal(reader, result))
-            return Extraction::Fatal;
-        // A damaged header leaves an empty entry behind; the reader resumes at the next one.
-        if (result == ARCHIVE_RETRY || !rewriteEntryPaths(entry, bundle)) {
-            failed = true;
-            continue;
-        }
-        result = archive_write_header(writer, entry);
-        if (result < ARCHIVE_OK) {
-            printArchiveError(writer);
-            failed = true;
-        } else if (archive_entry_size(entry) > 0) {
-            const CopyResult copy = copyData(reader, writer);
-            if (copy.result < ARCHIVE_OK && reportFatal(copy.failed, copy.result))
-                return Extraction::Fatal;
-            failed = failed || copy.result < ARCHIVE_OK;
-        }
-        result = archive_write_finish_entry(writer);
-        if (result < ARCHIVE_OK && reportFatal(writer, result))
-            return Extraction::Fatal;
-        failed = failed || result < ARCHIVE_OK;
-    }
+    EntryQueue queue(kQueueCapacity);
+    Extraction read = Extraction::Fatal;
+    Extraction written = Extraction::Fatal;
+    std::thread reading([&] {
+        read = readEntries(reader, bundle, queue);
+        queue.finish(read != Extraction::Fatal);
+    });
+    std::thread writing([&] {
+        written = writeEntries(queue, writer);
+        queue.stop();
+    });
+    reading.join();
+    writing.join();
+    return std::max(read, written);
 }
 
 Extraction extractArchive(const QString &archivePath, const QByteArray &bundle) {
