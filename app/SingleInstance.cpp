@@ -21,19 +21,18 @@ SingleInstance::SingleInstance()
       lock_(runtimeFolder() + QStringLiteral("/plimbo-installer.lock")) {}
 
 bool SingleInstance::claim() {
-    // A lock left by a killed installer is stale and taken over.
-    if (!lock_.tryLock(0)) {
-        QLocalSocket socket;
-        socket.connectToServer(socketPath_);
-        socket.waitForConnected(5000);
-        return false;
-    }
-    QLocalServer::removeServer(socketPath_); // a killed installer's socket
-    server_.listen(socketPath_);
-    return true;
+    return lock_.tryLock(0); // a lock left by a killed installer is stale and taken over
+}
+
+void SingleInstance::askRunningToRaise() {
+    QLocalSocket socket;
+    socket.connectToServer(socketPath_);
+    socket.waitForConnected(5000);
 }
 
 void SingleInstance::raiseOnRequest(QWidget *window) {
+    QLocalServer::removeServer(socketPath_); // a killed installer's socket
+    server_.listen(socketPath_);
     QObject::connect(&server_, &QLocalServer::newConnection, window, [this, window] {
         delete server_.nextPendingConnection();
         window->show();

@@ -11,8 +11,10 @@ class SingleInstance {
   public:
     SingleInstance();
 
-    // False when another installer runs; it has been asked to raise its window.
+    // False when another installer runs. Needs no application object.
     bool claim();
+    // Asks the running installer to bring its window to the front.
+    void askRunningToRaise();
     // Brings `window` to the front whenever a later installer asks.
     void raiseOnRequest(QWidget *window);
 

@@ -27,24 +27,34 @@ std::optional<Release> releaseFromAnswer(const QByteArray &body) {
     return Release{url, object.value(QLatin1String("signature")).toString().toLatin1()};
 }
 
-std::optional<QUrl> ViewController::fetchLatestReleaseURL() {
+std::future<std::optional<Release>> lookUpLatestRelease(const Deployment &deployment,
+                                                        int timeoutMs) {
     HttpRequest request;
-    request.url = QUrl(deployment_.releaseService +
+    request.url = QUrl(deployment.releaseService +
                        QStringLiteral("/v1/apps/latest?store=CONSOLE_ZIP&platform=CONSOLE_OSX"));
-    request.timeoutMs = timings_.requestTimeoutMs;
-    request.extraCaFile = deployment_.extraCaFile;
-
-    // The main thread really waits here, with no event loop, until the session's thread answers.
-    std::promise<std::optional<Release>> holder;
-    std::future<std::optional<Release>> answered = holder.get_future();
-    SharedSession::shared().start(request, [&holder](const HttpAnswer &answer) {
+    request.timeoutMs = timeoutMs;
+    request.extraCaFile = deployment.extraCaFile;
+    auto holder = std::make_shared<std::promise<std::optional<Release>>>();
+    SharedSession::shared().start(request, [holder](const HttpAnswer &answer) {
         if (answer.body) {
-            holder.set_value(releaseFromAnswer(*answer.body));
+            holder->set_value(releaseFromAnswer(*answer.body));
             return;
         }
         printLine(QStringLiteral("Failed to load: ") + answer.error);
-        holder.set_value(std::nullopt);
+        holder->set_value(std::nullopt);
     });
+    return holder->get_future();
+}
+
+void ViewController::setReleaseLookup(std::future<std::optional<Release>> lookup) {
+    releaseLookup_ = std::move(lookup);
+}
+
+std::optional<QUrl> ViewController::fetchLatestReleaseURL() {
+    // The main thread really waits here, with no event loop, until the session's thread answers.
+    std::future<std::optional<Release>> answered =
+        releaseLookup_.valid() ? std::move(releaseLookup_)
+                               : lookUpLatestRelease(deployment_, timings_.requestTimeoutMs);
     const std::optional<Release> release = answered.get();
     if (!release)
         return std::nullopt;

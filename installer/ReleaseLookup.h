@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/Deployment.h"
+
 #include <QByteArray>
 #include <QUrl>
+#include <future>
 #include <optional>
 
 struct Release {
@@ -14,3 +17,9 @@ struct Release {
 // and the text under "signature". A body that is not JSON prints "Failed to load: " and the
 // parser's reason on standard output; anything else unusable prints nothing.
 std::optional<Release> releaseFromAnswer(const QByteArray &body);
+
+// Asks the release service for the latest release and returns at once; the answer arrives on
+// the shared session's thread. The installer starts it when the process starts, so that it runs
+// while the application and its window are built.
+std::future<std::optional<Release>> lookUpLatestRelease(const Deployment &deployment,
+                                                        int timeoutMs);

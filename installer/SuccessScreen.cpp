@@ -2,6 +2,7 @@
 #include "analytics/GaEvent.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
+#include "platform/SharedSession.h"
 #include "platform/ViewAnimations.h"
 #include "platform/ViewGeometry.h"
 #include "system/CommandRunner.h"
@@ -99,5 +100,9 @@ void ViewController::launchPlimbo(QObject *) {
     if (gaEvent)
         gaEvent->send(QStringLiteral("launch_plimbo"));
     runShellCommand(deployment_.launchCommand);
+    // The application is on its way; the hits still travelling (this one among them) get a
+    // moment to leave before the installer ends, the window already gone.
+    view_->window()->hide();
+    SharedSession::shared().waitForPending(2000);
     terminateProcess(0);
 }

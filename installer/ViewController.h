@@ -1,5 +1,6 @@
 #pragma once
 
+#include "installer/ReleaseLookup.h"
 #include "platform/Deployment.h"
 #include "platform/DownloadSession.h"
 
@@ -49,6 +50,9 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     void viewWillAppear();
     void calcSpeed();
     std::optional<QUrl> fetchLatestReleaseURL();
+    // A lookup started before the controller, which fetchLatestReleaseURL() then waits for
+    // instead of starting its own.
+    void setReleaseLookup(std::future<std::optional<Release>> lookup);
     void showSuccessScreen();
 
     // The download session's callbacks, on its own thread.
@@ -106,5 +110,6 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     std::unique_ptr<DownloadSession> urlSession_;
     mutable std::mutex downloadTaskMutex_;
     std::shared_ptr<DownloadTask> downloadTask_;
+    std::future<std::optional<Release>> releaseLookup_;
     QByteArray archiveSignature_; // from the release answer, before the transfer starts
 };

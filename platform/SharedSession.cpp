@@ -35,6 +35,10 @@ SharedSession &SharedSession::shared() {
 }
 
 void SharedSession::start(HttpRequest request, Completion completion) {
+    {
+        std::lock_guard lock(pendingMutex_);
+        ++pending_;
+    }
     auto exchange = std::make_shared<Exchange>();
     exchange->request = std::move(request);
     exchange->completion = std::move(completion);
@@ -54,7 +58,7 @@ void SharedSession::start(HttpRequest request, Completion completion) {
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, appendBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, exchange.get());
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, exchange->error);
-        loop_.add(easy, [exchange](CURLcode result) {
+        loop_.add(easy, [this, exchange](CURLcode result) {
             HttpAnswer answer;
             if (result == CURLE_OK) {
                 answer.body = exchange->body;
@@ -64,6 +68,17 @@ void SharedSession::start(HttpRequest request, Completion completion) {
                                                                     : curl_easy_strerror(result));
             }
             exchange->completion(answer);
+            {
+                std::lock_guard lock(pendingMutex_);
+                --pending_;
+            }
+            settled_.notify_all();
         });
     });
+}
+
+bool SharedSession::waitForPending(int timeoutMs) {
+    std::unique_lock lock(pendingMutex_);
+    return settled_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [this] { return pending_ == 0; });
 }

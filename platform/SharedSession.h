@@ -7,7 +7,9 @@
 #include <QPair>
 #include <QString>
 #include <QUrl>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 struct HttpRequest {
@@ -35,6 +37,13 @@ class SharedSession {
     // Returns at once; the request starts on the session's thread.
     void start(HttpRequest request, Completion completion);
 
+    // Waits up to `timeoutMs` until every request started so far has completed; false if some
+    // have not.
+    bool waitForPending(int timeoutMs);
+
   private:
     CurlLoop loop_;
+    std::mutex pendingMutex_;
+    std::condition_variable settled_;
+    int pending_ = 0;
 };

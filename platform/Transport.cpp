@@ -1,6 +1,7 @@
 #include "platform/Transport.h"
 
 #include <QNetworkProxyFactory>
+#include <mutex>
 
 namespace {
 
@@ -30,6 +31,26 @@ QByteArray systemProxyFor(const QUrl &url) {
     return address.toEncoded();
 }
 
+// Host names and TLS sessions, shared by every transfer of the process: the archive's transfer
+// resumes the lookup's TLS session instead of a full handshake. (Connections stay per session:
+// libcurl does not share them between threads.)
+CURLSH *processShare() {
+    static std::mutex locks[CURL_LOCK_DATA_LAST];
+    static CURLSH *const share = [] {
+        CURLSH *made = curl_share_init();
+        curl_share_setopt(
+            made, CURLSHOPT_LOCKFUNC,
+            +[](CURL *, curl_lock_data data, curl_lock_access, void *) { locks[data].lock(); });
+        curl_share_setopt(
+            made, CURLSHOPT_UNLOCKFUNC,
+            +[](CURL *, curl_lock_data data, void *) { locks[data].unlock(); });
+        curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        return made;
+    }();
+    return share;
+}
+
 const char *systemCaPath() {
     const curl_version_info_data *info = curl_version_info(CURLVERSION_NOW);
     return info->capath ? info->capath : "/etc/ssl/certs";
@@ -40,6 +61,7 @@ const char *systemCaPath() {
 void applyTransportOptions(CURL *easy, const QUrl &url, const QString &extraCaFile) {
     curl_easy_setopt(easy, CURLOPT_URL, url.toEncoded().constData());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_SHARE, processShare());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);

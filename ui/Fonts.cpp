@@ -18,30 +18,29 @@ constexpr Face kFaces[] = {
     {"Rubik-Bold", QFont::Bold},
 };
 
-// Name -> the loaded family at the face's weight; filled once, on the main thread.
-QHash<QString, QFont> &loadedFaces() {
-    static QHash<QString, QFont> faces;
+// Name -> the loaded family at the face's weight. Loaded when a face is first asked for, on the
+// main thread, so that start-up does not wait for faces the first screen may not need yet.
+const QHash<QString, QFont> &loadedFaces() {
+    static const QHash<QString, QFont> faces = [] {
+        QHash<QString, QFont> loaded;
+        for (const Face &face : kFaces) {
+            const QString name = QString::fromLatin1(face.name);
+            const int id =
+                QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/%1.ttf").arg(name));
+            const QStringList families = QFontDatabase::applicationFontFamilies(id);
+            if (families.isEmpty())
+                continue;
+            QFont font(families.first());
+            font.setWeight(face.weight);
+            font.setStyle(QFont::StyleNormal);
+            loaded.insert(name, font);
+        }
+        return loaded;
+    }();
     return faces;
 }
 
 } // namespace
-
-void registerFonts() {
-    for (const Face &face : kFaces) {
-        const QString name = QString::fromLatin1(face.name);
-        if (loadedFaces().contains(name))
-            continue;
-        const int id =
-            QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/%1.ttf").arg(name));
-        const QStringList families = QFontDatabase::applicationFontFamilies(id);
-        if (families.isEmpty())
-            continue;
-        QFont font(families.first());
-        font.setWeight(face.weight);
-        font.setStyle(QFont::StyleNormal);
-        loadedFaces().insert(name, font);
-    }
-}
 
 QFont namedFont(const QString &name, double pointSize) {
     QFont font = loadedFaces().value(name, QGuiApplication::font());

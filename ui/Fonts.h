@@ -3,10 +3,8 @@
 #include <QFont>
 #include <QString>
 
-// Loads the Rubik faces compiled into the binary. Call once after the application object exists.
-void registerFonts();
-
-// The face named like "Rubik-Regular", "Rubik-Medium", "Rubik-SemiBold" or "Rubik-Bold" at
+// The Rubik faces compiled into the binary, loaded on first use (after the application object
+// exists). The face named like "Rubik-Regular", "Rubik-Medium", "Rubik-SemiBold" or "Rubik-Bold" at
 // `pointSize` points (device-independent pixels); the application's default face when the named
 // one is not available.
 QFont namedFont(const QString &name, double pointSize);

@@ -128,7 +128,10 @@ answer_release() { write_release_answer "$services" "$1" "$signing_key"; }
 # installation with RETRIES resumptions.
 launch_and_check() {
     if [ -n "${2:-}" ]; then
-        xdotool search --name '^Plimbo Installer$' windowfocus --sync %1 key "$2"
+        # Typed as on a keyboard (XTEST): Return and Enter press "Ok" as they go down, and the
+        # installer may be gone before the key comes up.
+        xdotool search --name '^Plimbo Installer$' windowfocus --sync %1
+        xdotool key "$2"
     else # "Ok" is 90 x 32 at (144, 32) from the bottom-left of the 378 x 166 panel.
         xdotool search --name '^Plimbo Installer$' mousemove --window %1 189 118 click 1
     fi

@@ -1,5 +1,3 @@
-#include "ui/Fonts.h"
-
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -10,6 +8,5 @@ int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);
     GTEST_FLAG_SET(death_test_style, "threadsafe"); // session threads are running
     QApplication app(argc, argv);
-    registerFonts();
     return RUN_ALL_TESTS();
 }
