@@ -97,6 +97,12 @@ QString describe(const QVariant &value) {
     }
 }
 
+// The Dock's list, unless the domain or the list is missing: then nothing may be written, since
+// writing one would leave the Dock a partial domain.
+QVariant persistentAppsIn(const PersistentDomainStore &store) {
+    return store.persistentDomain(dockDomain).value_or(QVariantMap()).value(persistentApps);
+}
+
 } // namespace
 
 UserDefaultsHelper::UserDefaultsHelper(PersistentDomainStore store) : store_(std::move(store)) {}
@@ -105,10 +111,7 @@ bool UserDefaultsHelper::addApplicationToDock(const QString &path) {
     // Every text contains the empty one: it would match, and on removal drop, every tile.
     if (path.isEmpty())
         return false;
-    // Without the Dock's own domain and list there is nothing to add to: writing one would leave
-    // the Dock a partial domain.
-    const QVariant apps =
-        store_.persistentDomain(dockDomain).value_or(QVariantMap()).value(persistentApps);
+    const QVariant apps = persistentAppsIn(store_);
     nsLog(describe(apps));
     if (!isList(apps))
         return false;
@@ -128,8 +131,7 @@ bool UserDefaultsHelper::addApplicationToDock(const QString &path) {
 bool UserDefaultsHelper::removeApplicationFromDock(const QString &path) {
     if (path.isEmpty())
         return false;
-    const QVariant apps =
-        store_.persistentDomain(dockDomain).value_or(QVariantMap()).value(persistentApps);
+    const QVariant apps = persistentAppsIn(store_);
     if (!isList(apps))
         return false;
     QVariantList tiles = apps.toList();
