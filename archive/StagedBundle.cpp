@@ -1,5 +1,6 @@
 #include "archive/StagedBundle.h"
 
+#include "archive/RemoveTree.h"
 #include "platform/Log.h"
 
 #include <QDir>
@@ -31,11 +32,6 @@ int exchange(const QByteArray &from, const QByteArray &to) {
 #endif
 }
 
-void removeTree(const QByteArray &path) {
-    std::error_code ignored; // what cannot be removed now, the next run's clean-up removes
-    fs::remove_all(path.toStdString(), ignored);
-}
-
 } // namespace
 
 StagedBundle::StagedBundle(const QByteArray &installPath) : install_(installPath) {
@@ -50,7 +46,7 @@ StagedBundle::StagedBundle(const QByteArray &installPath) : install_(installPath
     for (const fs::directory_entry &entry : fs::directory_iterator(parent.toStdString(), error))
         if (QByteArray::fromStdString(entry.path().filename().string()).startsWith(prefix) &&
             entry.is_directory() && !entry.is_symlink())
-            removeTree(QByteArray::fromStdString(entry.path().string()));
+            removeTree(entry.path());
 
     // Private until it is put in place; the bundle inside is created by the extraction, so that
     // its own permissions and times are applied after its contents, as for any folder.
@@ -63,9 +59,10 @@ StagedBundle::StagedBundle(const QByteArray &installPath) : install_(installPath
     path_ = folder + '/' + QByteArray::fromStdString(install.filename().string());
 }
 
+// What cannot be removed now, the next run's clean-up removes.
 StagedBundle::~StagedBundle() {
     if (!folder_.isEmpty())
-        removeTree(folder_);
+        removeTree(folder_.toStdString());
 }
 
 bool StagedBundle::putInPlace() {
@@ -76,6 +73,6 @@ bool StagedBundle::putInPlace() {
         printSystemError(QStringLiteral("Cannot put the new bundle in place at"), install_);
         return false;
     }
-    removeTree(std::exchange(folder_, {})); // with the earlier bundle, swapped into it
+    removeTree(std::exchange(folder_, {}).toStdString()); // with the earlier bundle, swapped in
     return true;
 }
