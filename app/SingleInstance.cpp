@@ -17,8 +17,8 @@ QString runtimeFolder() {
 } // namespace
 
 SingleInstance::SingleInstance()
-    : socketPath_(runtimeFolder() + QStringLiteral("/plimbo-installer.socket")),
-      lock_(runtimeFolder() + QStringLiteral("/plimbo-installer.lock")) {}
+    : folder_(runtimeFolder()), socketPath_(folder_ + QStringLiteral("/plimbo-installer.socket")),
+      lock_(folder_ + QStringLiteral("/plimbo-installer.lock")) {}
 
 bool SingleInstance::claim() {
     return lock_.tryLock(0); // a lock left by a killed installer is stale and taken over

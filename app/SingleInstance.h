@@ -19,6 +19,7 @@ class SingleInstance {
     void raiseOnRequest(QWidget *window);
 
   private:
+    const QString folder_;
     const QString socketPath_;
     QLockFile lock_;
     QLocalServer server_;

@@ -2,28 +2,15 @@
 // it, and extract it away from the main thread.
 #include "analytics/GaEvent.h"
 #include "archive/PlArchive.h"
+#include "archive/RemoveTree.h"
 #include "installer/ArchiveSignature.h"
 #include "installer/NumberText.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QThreadPool>
-
-namespace {
-
-void removeWhateverIsAt(const QString &path) {
-    const QFileInfo info(path);
-    if (info.isDir() && !info.isSymLink())
-        QDir(path).removeRecursively();
-    else
-        QFile::remove(path);
-}
-
-} // namespace
 
 void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
                                             const QString &path) {
@@ -45,7 +32,7 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
             terminateProcess(1);
         }
     }
-    removeWhateverIsAt(deployment_.archivePath);
+    removeTree(QFile::encodeName(deployment_.archivePath).toStdString());
     // Renames where it can, copies and removes across file systems.
     QFile delivered(path);
     QString archivePath = deployment_.archivePath;
