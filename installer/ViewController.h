@@ -98,7 +98,7 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     void startTransfer(const QUrl &url);
     void showProgress(double fraction);
     void resumeTransfer(const QByteArray &resumeData);
-    void extractAndShowSuccess(const QString &archivePath);
+    void extractAndShowSuccess(int archive); // the open archive, read from its start
 
     const Deployment deployment_;
     const ControllerTimings timings_;

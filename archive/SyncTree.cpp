@@ -1,0 +1,76 @@
+#include "archive/SyncTree.h"
+
+#include "archive/TreeWalk.h"
+#include "platform/Log.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+bool flushEntry(int fd, const char *name) {
+    if (flushToDisk(fd))
+        return true;
+    printErrorLine(QStringLiteral("Cannot write %1 to disk: %2")
+                       .arg(QFile::decodeName(name), QString::fromLocal8Bit(std::strerror(errno))));
+    return false;
+}
+
+// Regular files only: links are written with the folder that holds them, and opening a
+// device or a pipe flushes nothing of the bundle.
+bool flushFile(int parent, const char *name, unsigned char type) {
+    if (type != DT_REG && type != DT_UNKNOWN)
+        return true;
+    mode_t original = mode_t(-1);
+    const UniqueFd file = openEntry(parent, name, O_RDONLY | O_NONBLOCK, S_IRUSR, &original);
+    struct stat info {};
+    if (!file)
+        return errno == ELOOP && type == DT_UNKNOWN; // a link
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return true;
+    if (original != mode_t(-1) && ::fchmod(file.get(), original) != 0)
+        return false;
+    return flushEntry(file.get(), name);
+}
+
+} // namespace
+
+void startWriteback(const char *path) {
+#ifdef Q_OS_LINUX
+    const UniqueFd file(::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file)
+        ::sync_file_range(file.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+    static_cast<void>(path); // macOS has no way to start writeback alone
+#endif
+}
+
+bool flushToDisk(int fd) {
+#ifdef Q_OS_MACOS
+    // fsync leaves the data in the drive's cache there.
+    if (::fcntl(fd, F_FULLFSYNC) == 0)
+        return true;
+#endif
+    return ::fsync(fd) == 0;
+}
+
+bool syncTree(const QByteArray &root) {
+    std::string name;
+    const UniqueFd parent = openParent(root.toStdString(), name);
+    const TreeVisitor flush{
+        S_IRUSR | S_IXUSR,
+        true,
+        flushFile,
+        [](int, const char *entry, int folder) { return flushEntry(folder, entry); },
+    };
+    if (!parent || !walkTree(parent.get(), name.c_str(), flush)) {
+        printErrorLine(
+            QStringLiteral("Cannot write the new bundle to disk: %1").arg(QFile::decodeName(root)));
+        return false;
+    }
+    return true;
+}
