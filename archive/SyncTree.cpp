@@ -1,5 +1,6 @@
 #include "archive/SyncTree.h"
 
+#include "archive/FlushPool.h"
 #include "archive/TreeWalk.h"
 #include "platform/Log.h"
 
@@ -9,24 +10,20 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <utility>
 
 namespace {
 
-bool flushEntry(int fd, const char *name) {
-    if (flushToDisk(fd))
-        return true;
-    printErrorLine(QStringLiteral("Cannot write %1 to disk: %2")
-                       .arg(QFile::decodeName(name), QString::fromLocal8Bit(std::strerror(errno))));
-    return false;
-}
+// Flushes wait for the disk, not the processor: a few more threads than cores still gain.
+constexpr int kFlushThreads = 4;
 
 // Regular files only: links are written with the folder that holds them, and opening a
 // device or a pipe flushes nothing of the bundle.
-bool flushFile(int parent, const char *name, unsigned char type) {
+bool flushFile(FlushPool &pool, int parent, const char *name, unsigned char type) {
     if (type != DT_REG && type != DT_UNKNOWN)
         return true;
     mode_t original = mode_t(-1);
-    const UniqueFd file = openEntry(parent, name, O_RDONLY | O_NONBLOCK, S_IRUSR, &original);
+    UniqueFd file = openEntry(parent, name, O_RDONLY | O_NONBLOCK, S_IRUSR, &original);
     struct stat info {};
     if (!file)
         return errno == ELOOP && type == DT_UNKNOWN; // a link
@@ -34,7 +31,8 @@ bool flushFile(int parent, const char *name, unsigned char type) {
         return true;
     if (original != mode_t(-1) && ::fchmod(file.get(), original) != 0)
         return false;
-    return flushEntry(file.get(), name);
+    pool.flush(std::move(file), name);
+    return true;
 }
 
 } // namespace
@@ -61,13 +59,23 @@ bool flushToDisk(int fd) {
 bool syncTree(const QByteArray &root) {
     std::string name;
     const UniqueFd parent = openParent(root.toStdString(), name);
+    FlushPool pool(kFlushThreads);
     const TreeVisitor flush{
         S_IRUSR | S_IXUSR,
         true,
-        flushFile,
-        [](int, const char *entry, int folder) { return flushEntry(folder, entry); },
+        [&pool](int parent, const char *entry, unsigned char type) {
+            return flushFile(pool, parent, entry, type);
+        },
+        [&pool](int, const char *entry, int folder) {
+            UniqueFd own(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+            if (!own)
+                return false;
+            pool.flush(std::move(own), entry);
+            return true;
+        },
     };
-    if (!parent || !walkTree(parent.get(), name.c_str(), flush)) {
+    const bool walked = parent && walkTree(parent.get(), name.c_str(), flush);
+    if (!pool.finish() || !walked) {
         printErrorLine(
             QStringLiteral("Cannot write the new bundle to disk: %1").arg(QFile::decodeName(root)));
         return false;
