@@ -18,7 +18,7 @@ struct Child {
 // Read whole before any is visited: removing entries while the folder is being read may make
 // the reading skip others.
 bool listFolder(int folder, std::vector<Child> &children) {
-    DIR *listing = ::fdopendir(::dup(folder));
+    DIR *listing = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
     if (!listing)
         return false;
     while (const dirent *entry = ::readdir(listing)) {
