@@ -3,12 +3,12 @@
 #include "analytics/GaEvent.h"
 #include "archive/PlArchive.h"
 #include "archive/RemoveTree.h"
-#include "installer/ArchiveSignature.h"
 #include "installer/NumberText.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QThreadPool>
 
@@ -22,10 +22,14 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
             {{QStringLiteral("duration"), shortestDecimalText(elapsed.count())},
              {QStringLiteral("auto_retry_count"), QString::number(autoRetryCount.load())}});
 
-    // Only what the maker published is ever unpacked.
-    if (!deployment_.updatePublicKey.isEmpty()) {
+    // Only the archive the maker's statement names is ever unpacked.
+    if (statement_) {
+        QFile download(path);
+        QCryptographicHash hash(QCryptographicHash::Sha512);
+        const bool read = download.open(QIODevice::ReadOnly) && hash.addData(&download);
         const QString fault =
-            archiveSignatureFault(path, deployment_.updatePublicKey, archiveSignature_);
+            read ? archiveFault(*statement_, download.size(), hash.result())
+                 : QStringLiteral("Cannot read the archive to check it: ") + download.errorString();
         if (!fault.isEmpty()) {
             printErrorLine(fault);
             QFile::remove(path);
@@ -62,5 +66,7 @@ void ViewController::extractAndShowSuccess(const QString &archivePath) {
         if (status != 0)
             terminateProcess(status);
     }
+    if (statement_)
+        recordInstalledVersion(statement_->version);
     runOnMainAsync([this] { showSuccessScreen(); });
 }

@@ -2,6 +2,7 @@
 
 #include "platform/AnswerPlan.h"
 #include "platform/CurlLoop.h"
+#include "platform/Log.h"
 #include "platform/ResumeData.h"
 #include "platform/Transport.h"
 
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 #include <chrono>
 #include <cstring>
@@ -21,6 +23,8 @@ using Clock = std::chrono::steady_clock;
 
 // About ten progress callbacks a second, whatever the speed.
 constexpr auto progressInterval = std::chrono::milliseconds(100);
+// Slower than this over the stall timeout is a stall, as silence is.
+constexpr long lowSpeedLimit = 1024;
 // Received bytes go to disk in writes this large, as the curl tool's own do.
 constexpr qsizetype writeBufferSize = 256 * 1024;
 const QString partialFilePrefix = QStringLiteral("plimbo-download-");
@@ -62,7 +66,7 @@ struct DownloadSession::State {
 
     // The partial file that an earlier session kept of `url`, to be continued from the bytes that
     // reached it; every other partial file and record in the folder goes.
-    std::optional<ResumeData> takeKeptDownload(const QUrl &url) {
+    std::optional<ResumeData> takeKeptDownload(const QUrl &url, qint64 knownLength) {
         std::optional<ResumeData> kept;
         const QDir dir(folder);
         for (const QString &name : dir.entryList({partialFilePrefix + u'*'}, QDir::Files)) {
@@ -77,8 +81,8 @@ struct DownloadSession::State {
                 in >> recordedUrl >> validator;
             const qint64 size = QFileInfo(path).size();
             if (!kept && in.status() == QDataStream::Ok && recordedUrl == url && size > 0 &&
-                !validator.isEmpty()) {
-                kept = ResumeData{url, path, size, validator};
+                (knownLength < 0 || size < knownLength) && !validator.isEmpty()) {
+                kept = ResumeData{url, path, size, validator, knownLength};
                 continue;
             }
             QFile::remove(path);
@@ -96,15 +100,16 @@ struct DownloadSession::State {
 // One transfer. Fixed at creation, then touched only on the loop thread from start() on.
 struct DownloadTask::Transfer {
     Transfer(DownloadTask *task, std::weak_ptr<DownloadSession::State> session, QUrl url,
-             std::optional<ResumeData> resumeFrom)
+             std::optional<ResumeData> resumeFrom, qint64 knownLength)
         : task(task), session(std::move(session)), url(std::move(url)),
-          resumeFrom(std::move(resumeFrom)) {}
+          resumeFrom(std::move(resumeFrom)), knownLength(knownLength) {}
     ~Transfer();
 
     DownloadTask *const task;
     const std::weak_ptr<DownloadSession::State> session;
     const QUrl url;
     const std::optional<ResumeData> resumeFrom;
+    const qint64 knownLength; // -1: whatever the server sends
 
     DownloadSession::State *state = nullptr; // outlives the loop thread's work
     bool started = false;
@@ -127,6 +132,7 @@ struct DownloadTask::Transfer {
     Clock::time_point lastByte;
     bool timedOut = false;
     QString failure;     // why the session itself ended the transfer; never resumable
+    bool wrongFile = false; // the server's file is not the one known beforehand
     QString errorAnswer; // the server answered with an error; what was on disk still holds
 
     void start(DownloadSession::State &owner, CurlLoop &loop, std::shared_ptr<DownloadTask> self);
@@ -138,9 +144,12 @@ struct DownloadTask::Transfer {
     static int tick(void *transfer, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     size_t receive(const char *data, size_t size);
     bool checkAnswer();
+    bool checkLength();
     bool refuse(const QString &why);
+    bool refuseWrongFile(const QString &why);
     bool store(const char *data, qsizetype size);
     bool flush();
+    QString writeFailure() const;
     void reportIfDue();
     void report();
 
@@ -235,6 +244,10 @@ void DownloadTask::Transfer::configure() {
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, long(writeBufferSize));
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(state->options.stallTimeoutSeconds));
+    // A trickle holds the transfer as long as silence would: it fails the same way, and the
+    // connection goes with it.
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, lowSpeedLimit);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(state->options.stallTimeoutSeconds));
     if (resumeFrom) {
         curl_easy_setopt(easy, CURLOPT_RANGE, QByteArray::number(offset).append('-').constData());
         requestHeaders =
@@ -248,6 +261,10 @@ size_t DownloadTask::Transfer::receive(const char *data, size_t size) {
     lastByte = Clock::now();
     if (!answerChecked && !checkAnswer())
         return 0;
+    // Not one byte past the known length reaches the disk.
+    if (knownLength >= 0 && offset + received + qint64(size) > knownLength)
+        return refuseWrongFile(
+            QStringLiteral("The server sends more than the %1 bytes of the archive").arg(knownLength));
     if (!store(data, qsizetype(size)))
         return 0;
     received += qint64(size);
@@ -276,7 +293,27 @@ bool DownloadTask::Transfer::checkAnswer() {
         break;
     }
     expected = plan.expectedSize;
+    if (!checkLength())
+        return false;
     keepRecord();
+    return true;
+}
+
+// Before the first body byte: the file is the known one, and what is left of it fits on disk.
+bool DownloadTask::Transfer::checkLength() {
+    if (knownLength >= 0 && expected >= 0 && expected != knownLength)
+        return refuseWrongFile(
+            QStringLiteral("The server announces %1 bytes for the archive, not its %2 bytes")
+                .arg(expected)
+                .arg(knownLength));
+    const qint64 length = expected >= 0 ? expected : knownLength;
+    const qint64 free = QStorageInfo(state->folder).bytesAvailable();
+    if (length >= 0 && free >= 0 && length - offset > free)
+        return refuse(QStringLiteral("Not enough free space for the download in %1: %2 bytes "
+                                     "needed, %3 bytes free")
+                          .arg(state->folder)
+                          .arg(length - offset)
+                          .arg(free));
     return true;
 }
 
@@ -285,13 +322,18 @@ bool DownloadTask::Transfer::refuse(const QString &why) {
     return false;
 }
 
+bool DownloadTask::Transfer::refuseWrongFile(const QString &why) {
+    wrongFile = true;
+    return refuse(why);
+}
+
 bool DownloadTask::Transfer::store(const char *data, qsizetype size) {
     if (buffered + size > writeBufferSize && !flush())
         return false;
     if (size >= writeBufferSize) {
         if (file->write(data, size) == size)
             return true;
-        return refuse(file->errorString());
+        return refuse(writeFailure());
     }
     std::memcpy(buffer.get() + buffered, data, size_t(size));
     buffered += size;
@@ -302,7 +344,11 @@ bool DownloadTask::Transfer::flush() {
     const qsizetype size = std::exchange(buffered, 0);
     if (size == 0 || file->write(buffer.get(), size) == size)
         return true;
-    return refuse(file->errorString());
+    return refuse(writeFailure());
+}
+
+QString DownloadTask::Transfer::writeFailure() const {
+    return QStringLiteral("Cannot write the download, which is removed: ") + file->errorString();
 }
 
 void DownloadTask::Transfer::reportIfDue() {
@@ -342,8 +388,11 @@ void DownloadTask::Transfer::fail(CURLcode result) {
     releaseCurl();
     const bool intact = failure.isEmpty() && flush();
     DownloadError error;
-    if (!failure.isEmpty())
+    error.wrongFile = wrongFile;
+    if (!failure.isEmpty()) {
         error.description = failure;
+        printErrorLine(failure); // the session's own refusal, which no server error tells
+    }
     else if (!errorAnswer.isEmpty())
         error.description = errorAnswer;
     else if (timedOut)
@@ -371,7 +420,7 @@ std::optional<QByteArray> DownloadTask::Transfer::resumeDataAfterFailure() const
     const qint64 onDisk = offset + received;
     if (onDisk <= 0 || !canContinueLater(head))
         return std::nullopt;
-    return ResumeData{url, file->fileName(), onDisk, head.validator()}.serialise();
+    return ResumeData{url, file->fileName(), onDisk, head.validator(), knownLength}.serialise();
 }
 
 void DownloadTask::Transfer::releaseCurl() {
@@ -420,10 +469,10 @@ DownloadSession::~DownloadSession() {
     state_->stop();
 }
 
-std::shared_ptr<DownloadTask> DownloadSession::downloadTask(const QUrl &url) {
+std::shared_ptr<DownloadTask> DownloadSession::downloadTask(const QUrl &url, qint64 knownLength) {
     std::shared_ptr<DownloadTask> task(new DownloadTask);
-    task->transfer_ = std::make_unique<DownloadTask::Transfer>(task.get(), state_, url,
-                                                               state_->takeKeptDownload(url));
+    task->transfer_ = std::make_unique<DownloadTask::Transfer>(
+        task.get(), state_, url, state_->takeKeptDownload(url, knownLength), knownLength);
     return task;
 }
 
@@ -435,8 +484,9 @@ DownloadSession::downloadTaskWithResumeData(const QByteArray &resumeData) {
         return nullptr;
     std::shared_ptr<DownloadTask> task(new DownloadTask);
     const QUrl url = resume->url;
-    task->transfer_ =
-        std::make_unique<DownloadTask::Transfer>(task.get(), state_, url, std::move(resume));
+    const qint64 knownLength = resume->knownLength;
+    task->transfer_ = std::make_unique<DownloadTask::Transfer>(task.get(), state_, url,
+                                                               std::move(resume), knownLength);
     return task;
 }
 
