@@ -65,10 +65,10 @@ std::optional<QUrl> ViewController::fetchLatestReleaseURL() {
     // With a key built in, only a release the maker signed for this installer, no older than
     // what it installed before and not expired, is downloaded at all.
     if (!deployment_.updatePublicKey.isEmpty()) {
-        const StatementCheck check = checkStatement(
-            release->statement, release->signature, deployment_.updatePublicKey,
-            {releaseStore, releasePlatform,
-             highestInstalledVersion(), QDateTime::currentDateTimeUtc()});
+        const StatementCheck check =
+            checkStatement(release->statement, release->signature, deployment_.updatePublicKey,
+                           {releaseStore, releasePlatform, highestInstalledVersion(),
+                            QDateTime::currentDateTimeUtc()});
         if (!check.statement) {
             printErrorLine(check.fault);
             terminateProcess(1);

@@ -67,8 +67,8 @@ std::optional<ReleaseStatement> parsed(const QByteArray &json) {
     const std::optional<QVersionNumber> version = versionFrom(object.value(u"version").toString());
     const qint64 length = object.value(u"length").toInteger(-1);
     if (error.error != QJsonParseError::NoError || !document.isObject() ||
-        !object.value(u"product").isString() || !object.value(u"platform").isString() ||
-        !version || length < 0 || !matches("[0-9a-f]{128}", digest) ||
+        !object.value(u"product").isString() || !object.value(u"platform").isString() || !version ||
+        length < 0 || !matches("[0-9a-f]{128}", digest) ||
         !matches(R"([0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z)", expires))
         return std::nullopt;
     ReleaseStatement statement{object.value(u"product").toString(),
@@ -99,13 +99,13 @@ StatementCheck checkStatement(const QByteArray &statement, const QByteArray &sig
     if (!release)
         return {std::nullopt, QStringLiteral("The release statement is malformed")};
     if (release->product != expected.product || release->platform != expected.platform)
-        return {std::nullopt, QStringLiteral("The release is for %1 on %2, not %3 on %4")
-                                  .arg(release->product, release->platform, expected.product,
-                                       expected.platform)};
+        return {std::nullopt,
+                QStringLiteral("The release is for %1 on %2, not %3 on %4")
+                    .arg(release->product, release->platform, expected.product, expected.platform)};
     if (release->version < expected.highestInstalled)
-        return {std::nullopt, QStringLiteral("The release is version %1, older than the installed %2")
-                                  .arg(release->version.toString(),
-                                       expected.highestInstalled.toString())};
+        return {std::nullopt,
+                QStringLiteral("The release is version %1, older than the installed %2")
+                    .arg(release->version.toString(), expected.highestInstalled.toString())};
     if (release->expires <= expected.now)
         return {std::nullopt, QStringLiteral("The release statement expired at %1")
                                   .arg(release->expires.toString(Qt::ISODate))};

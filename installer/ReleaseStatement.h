@@ -27,7 +27,7 @@ struct StatementExpectation {
 
 struct StatementCheck {
     std::optional<ReleaseStatement> statement; // set when it passed
-    QString fault;                              // otherwise why not, as one line
+    QString fault;                             // otherwise why not, as one line
 };
 
 // `statement` is the base64 of a compact JSON object; `signature` the base64 of an Ed25519

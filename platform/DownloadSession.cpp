@@ -131,9 +131,9 @@ struct DownloadTask::Transfer {
     Clock::time_point lastReport;
     Clock::time_point lastByte;
     bool timedOut = false;
-    QString failure;     // why the session itself ended the transfer; never resumable
+    QString failure;        // why the session itself ended the transfer; never resumable
     bool wrongFile = false; // the server's file is not the one known beforehand
-    QString errorAnswer; // the server answered with an error; what was on disk still holds
+    QString errorAnswer;    // the server answered with an error; what was on disk still holds
 
     void start(DownloadSession::State &owner, CurlLoop &loop, std::shared_ptr<DownloadTask> self);
     bool openFile();
@@ -264,7 +264,8 @@ size_t DownloadTask::Transfer::receive(const char *data, size_t size) {
     // Not one byte past the known length reaches the disk.
     if (knownLength >= 0 && offset + received + qint64(size) > knownLength)
         return refuseWrongFile(
-            QStringLiteral("The server sends more than the %1 bytes of the archive").arg(knownLength));
+            QStringLiteral("The server sends more than the %1 bytes of the archive")
+                .arg(knownLength));
     if (!store(data, qsizetype(size)))
         return 0;
     received += qint64(size);
@@ -392,8 +393,7 @@ void DownloadTask::Transfer::fail(CURLcode result) {
     if (!failure.isEmpty()) {
         error.description = failure;
         printErrorLine(failure); // the session's own refusal, which no server error tells
-    }
-    else if (!errorAnswer.isEmpty())
+    } else if (!errorAnswer.isEmpty())
         error.description = errorAnswer;
     else if (timedOut)
         error.description = QStringLiteral("The request timed out.");
