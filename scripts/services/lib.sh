@@ -20,7 +20,8 @@ make_certificates() {
 }
 
 # start_nginx DIR PORT [RATE]: serves DIR/www over HTTPS on 127.0.0.1:PORT, archives at RATE
-# bytes a second (nginx notation, 0 for no limit); the release answer is DIR/www/release.json,
+# bytes a second (nginx notation, 0 for no limit); the release answer is DIR/www/release.json
+# (a redirect to plain http while DIR/www/release.redirect exists),
 # hits to /g/collect are logged to DIR/hits.log. Writes DIR/nginx.pid.
 start_nginx() {
     local dir=$1 port=$2 rate=${3:-0} user_line=""
