@@ -3,16 +3,13 @@
 #include "platform/AnswerPlan.h"
 #include "platform/CurlLoop.h"
 #include "platform/Log.h"
+#include "platform/PartialDownloads.h"
 #include "platform/ResumeData.h"
 #include "platform/Transport.h"
 
-#include <QDataStream>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QStorageInfo>
-#include <QTemporaryFile>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -27,9 +24,6 @@ constexpr auto progressInterval = std::chrono::milliseconds(100);
 constexpr long lowSpeedLimit = 1024;
 // Received bytes go to disk in writes this large, as the curl tool's own do.
 constexpr qsizetype writeBufferSize = 256 * 1024;
-const QString partialFilePrefix = QStringLiteral("plimbo-download-");
-// Beside a partial file that a later session may continue: its address and validator.
-const QString recordSuffix = QStringLiteral(".resume");
 
 bool isFetchable(const QUrl &url) {
     const QString scheme = url.scheme().toLower();
@@ -63,39 +57,8 @@ struct DownloadSession::State {
         std::lock_guard lock(mutex);
         stopping = std::move(loop);
     }
-
-    // The partial file that an earlier session kept of `url`, to be continued from the bytes that
-    // reached it; every other partial file and record in the folder goes.
-    std::optional<ResumeData> takeKeptDownload(const QUrl &url, qint64 knownLength) {
-        std::optional<ResumeData> kept;
-        const QDir dir(folder);
-        for (const QString &name : dir.entryList({partialFilePrefix + u'*'}, QDir::Files)) {
-            const QString path = dir.filePath(name);
-            if (name.endsWith(recordSuffix) && QFileInfo::exists(path.chopped(recordSuffix.size())))
-                continue; // read with its partial file
-            QFile record(path + recordSuffix);
-            QDataStream in(&record);
-            QUrl recordedUrl;
-            QByteArray validator;
-            if (record.open(QIODevice::ReadOnly))
-                in >> recordedUrl >> validator;
-            const qint64 size = QFileInfo(path).size();
-            if (!kept && in.status() == QDataStream::Ok && recordedUrl == url && size > 0 &&
-                (knownLength < 0 || size < knownLength) && !validator.isEmpty()) {
-                kept = ResumeData{url, path, size, validator, knownLength};
-                continue;
-            }
-            QFile::remove(path);
-            QFile::remove(path + recordSuffix);
-        }
-        return kept;
-    }
-
-    bool holdsPartialFile(const QString &path) const {
-        const QFileInfo info(path);
-        return info.absolutePath() == folder && info.fileName().startsWith(partialFilePrefix);
-    }
 };
+;
 
 // One transfer. Fixed at creation, then touched only on the loop thread from start() on.
 struct DownloadTask::Transfer {
@@ -159,7 +122,6 @@ struct DownloadTask::Transfer {
     std::optional<QByteArray> resumeDataAfterFailure() const;
     void releaseCurl();
     void discardFile();
-    void keepRecord();
     void complete(const std::optional<DownloadError> &error);
 };
 
@@ -213,12 +175,9 @@ bool DownloadTask::Transfer::openFile() {
         path = resumeFrom->partialFile;
         offset = resumeFrom->bytesWritten;
     } else {
-        QTemporaryFile temporary(state->folder + QLatin1Char('/') + partialFilePrefix +
-                                 QStringLiteral("XXXXXX"));
-        temporary.setAutoRemove(false);
-        if (!temporary.open())
+        path = createPartialFile(state->folder);
+        if (path.isEmpty())
             return refuse(QStringLiteral("cannot create a file in ") + state->folder);
-        path = temporary.fileName();
     }
     file = std::make_unique<QFile>(path);
     ownsFile = true;
@@ -296,7 +255,8 @@ bool DownloadTask::Transfer::checkAnswer() {
     expected = plan.expectedSize;
     if (!checkLength())
         return false;
-    keepRecord();
+    // Before the first body byte, so that even a killed run leaves what the next one needs.
+    recordPartialFile(file->fileName(), url, head);
     return true;
 }
 
@@ -377,7 +337,7 @@ void DownloadTask::Transfer::finish(CURLcode result) {
 void DownloadTask::Transfer::deliver() {
     releaseCurl();
     file->close();
-    QFile::remove(file->fileName() + recordSuffix); // whole now: nothing left to continue
+    forgetPartialFile(file->fileName(), false); // whole now: nothing left to continue
     if (unreported > 0)
         report();
     state->delegate->didFinishDownloadingTo(state->session, task, file->fileName());
@@ -430,25 +390,9 @@ void DownloadTask::Transfer::releaseCurl() {
 }
 
 void DownloadTask::Transfer::discardFile() {
-    if (ownsFile && file) {
-        QFile::remove(file->fileName());
-        QFile::remove(file->fileName() + recordSuffix);
-    }
+    if (ownsFile && file)
+        forgetPartialFile(file->fileName(), true);
     ownsFile = false;
-}
-
-// Written before the first body byte, so that even a killed run leaves what the next one needs.
-void DownloadTask::Transfer::keepRecord() {
-    QSaveFile record(file->fileName() + recordSuffix);
-    if (!canContinueLater(head)) {
-        QFile::remove(record.fileName());
-        return;
-    }
-    if (record.open(QIODevice::WriteOnly)) {
-        QDataStream out(&record);
-        out << url << head.validator();
-        record.commit();
-    }
 }
 
 void DownloadTask::Transfer::complete(const std::optional<DownloadError> &error) {
@@ -472,7 +416,7 @@ DownloadSession::~DownloadSession() {
 std::shared_ptr<DownloadTask> DownloadSession::downloadTask(const QUrl &url, qint64 knownLength) {
     std::shared_ptr<DownloadTask> task(new DownloadTask);
     task->transfer_ = std::make_unique<DownloadTask::Transfer>(
-        task.get(), state_, url, state_->takeKeptDownload(url, knownLength), knownLength);
+        task.get(), state_, url, takeKeptDownload(state_->folder, url, knownLength), knownLength);
     return task;
 }
 
@@ -480,7 +424,7 @@ std::shared_ptr<DownloadTask>
 DownloadSession::downloadTaskWithResumeData(const QByteArray &resumeData) {
     std::optional<ResumeData> resume = ResumeData::parse(resumeData);
     // Only a partial file this session could have written is ever appended to or removed.
-    if (!resume || !state_->holdsPartialFile(resume->partialFile))
+    if (!resume || !isPartialFileOf(state_->folder, resume->partialFile))
         return nullptr;
     std::shared_ptr<DownloadTask> task(new DownloadTask);
     const QUrl url = resume->url;
