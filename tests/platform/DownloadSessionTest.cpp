@@ -157,6 +157,7 @@ const Scenario scenarios[] = {
     {"WeakValidatorCannotBeResumed", {{broken(whole("W/\"v1\""))}}, false, false},
     {"TrickleIsAStall", {{RawStub::answer("200 OK", "Content-Length: 65536\r\n", {}), false, content()}}, false, false},
     {"BodyPastTheKnownLengthIsCut", {{RawStub::answer("200 OK", {}, content() + "more")}}, false, false, 65536},
+    {"ResumedBodyPastTheKnownLengthIsCut", {{broken(whole())}, {rest("20000-65535/65536", "", content().mid(cut) + "more")}}, true, false, 65536},
     {"OtherAnnouncedLengthIsRefused", {{whole()}}, false, false, 70000},
     {"MoreThanTheFreeSpaceIsRefused", {{RawStub::answer("200 OK", "Content-Length: 1125899906842624\r\nAccept-Ranges: bytes\r\nETag: \"v1\"\r\n", content())}}, false, false},
 };
