@@ -9,7 +9,7 @@ set(PLIMBO_ARCHIVE_PATH "/tmp/Plimbo.tar.gz" CACHE STRING "Where the finished do
 set(PLIMBO_INSTALL_PATH "/Applications/Plimbo.app" CACHE STRING "Where the archive is unpacked")
 set(PLIMBO_LAUNCH_COMMAND "" CACHE STRING "Shell command that opens the installed application (empty: the platform's default)")
 set(PLIMBO_EXTRA_CA_FILE "" CACHE STRING "PEM file trusted besides the system's CAs")
-set(PLIMBO_UPDATE_PUBLIC_KEY "" CACHE STRING "Raw 32-byte Ed25519 key, base64, that archives must be signed with (empty: none)")
+set(PLIMBO_UPDATE_PUBLIC_KEY "" CACHE STRING "Raw 32-byte Ed25519 keys, base64, separated by commas, one of which must sign each release (empty: none)")
 
 set(_plimbo_deployment_dir ${CMAKE_CURRENT_LIST_DIR})
 
@@ -40,10 +40,11 @@ function(plimbo_add_deployment library)
     if(NOT D_INSTALL_PATH MATCHES "^/" OR NOT D_ARCHIVE_PATH MATCHES "^/")
         message(FATAL_ERROR "PLIMBO_INSTALL_PATH and PLIMBO_ARCHIVE_PATH must be absolute paths.")
     endif()
-    string(LENGTH "${D_UPDATE_PUBLIC_KEY}" key_length)
-    if(D_UPDATE_PUBLIC_KEY AND (NOT key_length EQUAL 44 OR
-                                NOT D_UPDATE_PUBLIC_KEY MATCHES "^[A-Za-z0-9+/]+=$"))
-        message(FATAL_ERROR "PLIMBO_UPDATE_PUBLIC_KEY is not the base64 of a 32-byte key.")
+    # Several keys, separated by commas, let one installer take the current key and the next.
+    string(REPEAT "[A-Za-z0-9+/]" 43 b64key)
+    if(D_UPDATE_PUBLIC_KEY AND NOT D_UPDATE_PUBLIC_KEY MATCHES "^${b64key}=(,${b64key}=)*$")
+        message(FATAL_ERROR "PLIMBO_UPDATE_PUBLIC_KEY is not a comma-separated list of base64 "
+                            "32-byte keys.")
     endif()
     if(NOT D_LAUNCH_COMMAND)
         string(REPLACE "'" "'\\''" quoted "${D_INSTALL_PATH}")

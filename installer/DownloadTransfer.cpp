@@ -2,6 +2,7 @@
 #include "analytics/GaEvent.h"
 #include "installer/NumberText.h"
 #include "installer/ViewController.h"
+#include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/ViewGeometry.h"
 #include "ui/Fonts.h"
@@ -41,7 +42,8 @@ void ViewController::startTransfer(const QUrl &url) {
     if (gaEvent)
         gaEvent->send(QStringLiteral("start_download"),
                       {{QStringLiteral("url"), QString::fromUtf8(url.toEncoded())}});
-    std::shared_ptr<DownloadTask> task = urlSession()->downloadTask(url);
+    std::shared_ptr<DownloadTask> task =
+        urlSession()->downloadTask(url, statement_ ? statement_->length : -1);
     task->resume();
     setDownloadTask(std::move(task));
 }
@@ -96,6 +98,8 @@ void ViewController::calcSpeed() {
 
 void ViewController::didCompleteWithError(DownloadSession *, DownloadTask *,
                                           const std::optional<DownloadError> &error) {
+    if (error && error->wrongFile)
+        terminateProcess(1); // not the archive of the release; the session said why
     if (!error || !error->resumeData)
         return;
     runOnMainAfter(timings_.resumeDelayMs,

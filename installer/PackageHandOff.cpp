@@ -5,7 +5,6 @@
 #include "archive/PlArchive.h"
 #include "archive/PlaceArchive.h"
 #include "archive/UniqueFd.h"
-#include "installer/ArchiveSignature.h"
 #include "installer/NumberText.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
@@ -37,13 +36,12 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
                            .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
         return;
     }
-    // Only what the maker published is ever unpacked.
-    if (!deployment_.updatePublicKey.isEmpty()) {
+    // Only the archive the maker's statement names is ever unpacked.
+    if (statement_) {
         const std::optional<FileDigest> digest = fileDigest(archive.get());
         const QString fault =
-            digest ? archiveSignatureFault(digest->sha512, deployment_.updatePublicKey,
-                                           archiveSignature_)
-                   : QStringLiteral("Cannot read the archive to check its signature: ") +
+            digest ? archiveFault(*statement_, digest->length, digest->sha512)
+                   : QStringLiteral("Cannot read the archive to check it: ") +
                          QString::fromLocal8Bit(std::strerror(errno));
         if (!fault.isEmpty()) {
             printErrorLine(fault);
@@ -69,5 +67,7 @@ void ViewController::extractAndShowSuccess(int archive) {
         gaEvent->send(QStringLiteral("ungzip"));
     if (plArchive)
         plArchive->untar(archive);
+    if (statement_)
+        recordInstalledVersion(statement_->version);
     runOnMainAsync([this] { showSuccessScreen(); });
 }

@@ -1,5 +1,6 @@
 #include "installer/ReleaseLookup.h"
 
+#include "installer/ReleaseStatement.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
 #include "platform/SharedSession.h"
@@ -24,15 +25,18 @@ std::optional<Release> releaseFromAnswer(const QByteArray &body) {
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != u"https" || url.host().isEmpty())
         return std::nullopt;
-    return Release{url, object.value(QLatin1String("signature")).toString().toLatin1()};
+    return Release{url, object.value(QLatin1String("statement")).toString().toLatin1(),
+                   object.value(QLatin1String("signature")).toString().toLatin1()};
 }
 
 std::future<std::optional<Release>> lookUpLatestRelease(const Deployment &deployment,
                                                         int timeoutMs) {
     HttpRequest request;
-    request.url = QUrl(deployment.releaseService +
-                       QStringLiteral("/v1/apps/latest?store=CONSOLE_ZIP&platform=CONSOLE_OSX"));
+    request.url = QUrl(deployment.releaseService + QStringLiteral("/v1/apps/latest?store=") +
+                       releaseStore + QStringLiteral("&platform=") + releasePlatform);
     request.timeoutMs = timeoutMs;
+    // The service's own scheme, which every deployment makes https, also after a redirect.
+    request.protocols = request.url.scheme().toLatin1();
     request.extraCaFile = deployment.extraCaFile;
     auto holder = std::make_shared<std::promise<std::optional<Release>>>();
     SharedSession::shared().start(request, [holder](const HttpAnswer &answer) {
@@ -58,6 +62,18 @@ std::optional<QUrl> ViewController::fetchLatestReleaseURL() {
     const std::optional<Release> release = answered.get();
     if (!release)
         return std::nullopt;
-    archiveSignature_ = release->signature;
+    // With a key built in, only a release the maker signed for this installer, no older than
+    // what it installed before and not expired, is downloaded at all.
+    if (!deployment_.updatePublicKey.isEmpty()) {
+        const StatementCheck check =
+            checkStatement(release->statement, release->signature, deployment_.updatePublicKey,
+                           {releaseStore, releasePlatform, highestInstalledVersion(),
+                            QDateTime::currentDateTimeUtc()});
+        if (!check.statement) {
+            printErrorLine(check.fault);
+            terminateProcess(1);
+        }
+        statement_ = check.statement;
+    }
     return release->archiveUrl;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "installer/ReleaseLookup.h"
+#include "installer/ReleaseStatement.h"
 #include "platform/Deployment.h"
 #include "platform/DownloadSession.h"
 
@@ -111,5 +112,6 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     mutable std::mutex downloadTaskMutex_;
     std::shared_ptr<DownloadTask> downloadTask_;
     std::future<std::optional<Release>> releaseLookup_;
-    QByteArray archiveSignature_; // from the release answer, before the transfer starts
+    // The maker's word on the archive, from the release answer, before the transfer starts.
+    std::optional<ReleaseStatement> statement_;
 };

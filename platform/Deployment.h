@@ -14,7 +14,7 @@ struct Deployment {
     QString installPath;
     QString launchCommand;
     QString extraCaFile;        // empty: the system's CAs only
-    QByteArray updatePublicKey; // base64 Ed25519 key archives are signed with; empty: none
+    QByteArray updatePublicKey; // base64 Ed25519 keys, comma-separated, releases are signed with
 };
 
 // The values compiled into this executable (defined by the deployment library it links).

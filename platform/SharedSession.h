@@ -18,6 +18,8 @@ struct HttpRequest {
     QList<QPair<QByteArray, QByteArray>> headers; // sent in this order
     int timeoutMs = 60000;
     QString extraCaFile;
+    QByteArray protocols = "http,https"; // libcurl's list, for the address and every redirect
+    qsizetype maxBodySize = 1 << 20;     // a longer answer fails
 };
 
 struct HttpAnswer {

@@ -152,7 +152,8 @@ wait_for_success_panel() {
     [ ! -e "$applications/plimbo-launched.txt" ] || fail "Plimbo started before the click"
 }
 
-answer_release() { write_release_answer "$services" "$1" "$signing_key"; }
+# answer_release ADDRESS [VERSION [ARCHIVE]]: signed with this tree's key
+answer_release() { write_release_answer "$services" "$1" "$signing_key" "${2:-1.0}" "${3:-}"; }
 
 # launch_and_check RETRIES [KEY]: "Ok", clicked or pressed with KEY, ends the installer with status
 # 0 and starts Plimbo from a bundle equal to the archive; the hits are those of a whole

@@ -1,13 +1,14 @@
 #include "installer/ViewController.h"
 
-#include "archive/FileDigest.h"
 #include "archive/PlArchive.h"
-#include "archive/UniqueFd.h"
-#include "installer/ArchiveSignature.h"
 #include "installer/ReleaseLookup.h"
+#include "installer/ReleaseStatement.h"
 #include "support/RawStub.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -37,6 +38,13 @@ TEST(ViewController, LooksUpTheLatestReleaseWithOnePlainGet) {
         EXPECT_TRUE(line.trimmed().startsWith("Host: 127.0.0.1:") ||
                     line.trimmed() == "Accept: */*")
             << line.toStdString();
+
+    // The same answer grown past 1 MiB, with no length announced, is no answer.
+    RawStub endless({{RawStub::answer("200 OK", {},
+                                      R"({"updateUrl":"https://cdn.test/b/Plimbo.tar.gz","pad":")" +
+                                          QByteArray(1 << 20, ' ') + R"("})")}});
+    deployment.releaseService = endless.url({}).toString();
+    EXPECT_EQ(ViewController(deployment).fetchLatestReleaseURL(), std::nullopt);
 }
 
 // The panel keeps the old centre, rounded toward zero, not down.
@@ -83,49 +91,80 @@ TEST(ViewController, ExtractsADownloadThatCannotBeMoved) {
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList());
 }
 
-// Only an https archive address is taken, with the signature that the answer names.
-TEST(ViewController, ReleaseAnswerGivesAnHttpsArchiveAndItsSignature) {
+// Only an https archive address is taken, with the statement and signature the answer names.
+TEST(ViewController, ReleaseAnswerGivesAnHttpsArchiveAndItsStatement) {
     EXPECT_FALSE(releaseFromAnswer(R"({"updateUrl":"http://cdn.test/a.tar.gz"})"));
-    const std::optional<Release> release =
-        releaseFromAnswer(R"({"updateUrl":"https://cdn.test/a.tar.gz","signature":"c2ln"})");
+    const std::optional<Release> release = releaseFromAnswer(
+        R"({"updateUrl":"https://cdn.test/a.tar.gz","statement":"c3Q=","signature":"c2ln"})");
     ASSERT_TRUE(release);
     EXPECT_EQ(release->archiveUrl, QUrl(QStringLiteral("https://cdn.test/a.tar.gz")));
+    EXPECT_EQ(release->statement, "c3Q=");
     EXPECT_EQ(release->signature, "c2ln");
 }
 
-// Keys and signatures as a publisher makes them, with the project's own script.
-TEST(ArchiveSignature, OnlyTheMakersSignatureOfThisVeryFilePasses) {
+// Statements as a publisher makes them, with the project's own script, held to an installer that
+// has installed 1.9: first at the lookup, then against the downloaded archive's bytes.
+TEST(ReleaseStatement, OnlyANewEnoughUnexpiredReleaseOfThisVeryArchivePasses) {
     QTemporaryDir folder;
-    const auto sign = [](const QStringList &arguments) {
-        QProcess script;
-        script.start(QStringLiteral(PLIMBO_SIGN_ARCHIVE), arguments);
-        script.waitForFinished();
-        return script.readAllStandardOutput().trimmed();
+    const auto script = [](const QStringList &arguments) {
+        QProcess process;
+        process.start(QStringLiteral(PLIMBO_SIGN_ARCHIVE), arguments);
+        process.waitForFinished();
+        return process.readAllStandardOutput().trimmed();
     };
-    const QByteArray key = sign({"--new-key", folder.filePath("maker")});
-    const QByteArray otherKey = sign({"--new-key", folder.filePath("other")});
-    const QString archive = folder.filePath("a.tar.gz"), other = folder.filePath("b.tar.gz");
-    for (const QString &name : {archive, other}) {
-        QFile file(name);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(name.toUtf8().repeated(9999)));
-    }
-    const QByteArray signature = sign({folder.filePath("maker/update-key.pem"), archive});
+    const QByteArray key = script({"--new-key", folder.filePath("maker")});
+    const QByteArray otherKey = script({"--new-key", folder.filePath("other")});
+    const QString archive = folder.filePath("a.tar.gz");
+    const QByteArray content = archive.toUtf8().repeated(9999);
+    QFile file(archive);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    file.close();
+    const auto sign = [&](const char *signer, QStringList options) {
+        const QJsonObject answer =
+            QJsonDocument::fromJson(
+                script(QStringList{folder.filePath(QString(signer) + "/update-key.pem"), archive} +
+                       options))
+                .object();
+        return std::pair(answer["statement"].toString().toLatin1(),
+                         answer["signature"].toString().toLatin1());
+    };
+    const auto [statement, signature] = sign("maker", {"--version", "1.10"});
+    const QByteArray digest = QCryptographicHash::hash(content, QCryptographicHash::Sha512);
+    QByteArray otherDigest = digest;
+    otherDigest[9] = char(otherDigest[9] ^ 1);
     const struct {
-        QString file;
-        QByteArray key, signature;
+        const char *what;
+        std::pair<QByteArray, QByteArray> release;
+        QByteArray keys;
+        qint64 length;
+        QByteArray digest;
         bool valid;
     } rows[] = {
-        {archive, key, signature, true},       {other, key, signature, false},
-        {archive, otherKey, signature, false}, {archive, key, "", false},
-        {archive, key, "AAAA", false},         {archive, key, signature.left(40) + "=", false},
+        {"valid", {statement, signature}, key, content.size(), digest, true},
+        {"another key", sign("other", {"--version", "1.10"}), key, content.size(), digest, false},
+        {"second key", sign("other", {"--version", "1.10"}), key + "," + otherKey, content.size(),
+         digest, true},
+        {"expired", sign("maker", {"--version", "1.10", "--expires", "2020-01-01T00:00:00Z"}), key,
+         content.size(), digest, false},
+        {"older", sign("maker", {"--version", "1.8.7"}), key, content.size(), digest, false},
+        {"same", sign("maker", {"--version", "1.9.0"}), key, content.size(), digest, true},
+        {"platform", sign("maker", {"--version", "1.10", "--platform", "CONSOLE_WIN"}), key,
+         content.size(), digest, false},
+        {"length", {statement, signature}, key, content.size() + 1, digest, false},
+        {"digest", {statement, signature}, key, content.size(), otherDigest, false},
+        {"no statement", {"", signature}, key, content.size(), digest, false},
+        {"cut signature", {statement, signature.left(40)}, key, content.size(), digest, false},
+        {"not base64", {"{\"version\":\"1.10\"}", signature}, key, content.size(), digest, false},
     };
     for (const auto &row : rows) {
-        const UniqueFd file(::open(QFile::encodeName(row.file).constData(), O_RDONLY));
-        EXPECT_EQ(
-            archiveSignatureFault(fileDigest(file.get()).value().sha512, row.key, row.signature)
-                .isEmpty(),
-            row.valid)
-            << row.signature.toStdString();
+        const StatementCheck check = checkStatement(
+            row.release.first, row.release.second, row.keys,
+            {releaseStore, releasePlatform, QVersionNumber(1, 9), QDateTime::currentDateTimeUtc()});
+        EXPECT_EQ(check.fault.isEmpty(), check.statement.has_value()) << row.what;
+        EXPECT_EQ(check.statement &&
+                      archiveFault(*check.statement, row.length, row.digest).isEmpty(),
+                  row.valid)
+            << row.what << ": " << check.fault.toStdString();
     }
 }
 
