@@ -28,6 +28,7 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
             archiveSignatureFault(path, deployment_.updatePublicKey, archiveSignature_);
         if (!fault.isEmpty()) {
             printErrorLine(fault);
+            showRefusal(fault);
             QFile::remove(path);
             terminateProcess(1);
         }

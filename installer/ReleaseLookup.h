@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QUrl>
+#include <functional>
 #include <future>
 #include <optional>
 
@@ -18,8 +19,17 @@ struct Release {
 // parser's reason on standard output; anything else unusable prints nothing.
 std::optional<Release> releaseFromAnswer(const QByteArray &body);
 
-// Asks the release service for the latest release and returns at once; the answer arrives on
-// the shared session's thread. The installer starts it when the process starts, so that it runs
-// while the application and its window are built.
-std::future<std::optional<Release>> lookUpLatestRelease(const Deployment &deployment,
-                                                        int timeoutMs);
+// What one lookup came to: the release, or what went wrong and whether asking again may help.
+struct LookupOutcome {
+    std::optional<Release> release;
+    QString failure;        // when there is no release
+    bool transient = false; // the service was unreachable or busy: a later lookup may succeed
+};
+
+// Asks the release service for the latest release of the deployment's platform and returns at
+// once; `done` runs on the shared session's thread.
+void lookUpLatestRelease(const Deployment &deployment, int timeoutMs,
+                         std::function<void(const LookupOutcome &)> done);
+// The same as a future. The installer starts it when the process starts, so that it runs while
+// the application and its window are built.
+std::future<LookupOutcome> lookUpLatestRelease(const Deployment &deployment, int timeoutMs);

@@ -63,7 +63,9 @@ void SharedSession::start(HttpRequest request, Completion completion) {
             if (result == CURLE_OK) {
                 answer.body = exchange->body;
                 curl_easy_getinfo(exchange->easy, CURLINFO_RESPONSE_CODE, &answer.status);
+                answer.transient = isTransientFailure(result, answer.status);
             } else {
+                answer.transient = isTransientFailure(result, 0);
                 answer.error = QString::fromUtf8(exchange->error[0] ? exchange->error
                                                                     : curl_easy_strerror(result));
             }
