@@ -53,7 +53,7 @@ std::unique_ptr<QApplication> connectToDisplay(int &argc, char **argv) {
 int applicationMain(int argc, char **argv) {
     // A second installer touches neither the release service, the archive nor the bundle.
     SingleInstance instance;
-    const bool first = instance.claim();
+    const bool first = !instance.anotherRuns();
     // Asked at once, on the shared session's thread, while the application object and the window
     // are built; the start sequence waits for the answer where it always has.
     std::future<LookupOutcome> release;

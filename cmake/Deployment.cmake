@@ -77,8 +77,9 @@ function(plimbo_add_deployment library)
 endfunction()
 
 # plimbo_add_local_installer(<executable> <state folder> <port> [<public key>]): the installer
-# with every service at https://127.0.0.1:<port> (trusting <state folder>/services/ca.pem) and its
-# archive and bundle below <state folder>, for the end-to-end tests and the benchmarks.
+# with every service at https://127.0.0.1:<port> (trusting <state folder>/services/ca.pem), its
+# archive in <state folder>/tmp (a shared temporary folder) and its bundle in
+# <state folder>/Applications, for the end-to-end tests and the benchmarks.
 function(plimbo_add_local_installer executable state port)
     set(key "")
     if(ARGC GREATER 3)
@@ -89,7 +90,7 @@ function(plimbo_add_local_installer executable state port)
         ANALYTICS_ENDPOINT "https://127.0.0.1:${port}"
         MEASUREMENT_ID "G-LOCAL00000"
         SITE_ORIGIN "https://127.0.0.1"
-        ARCHIVE_PATH "${state}/Plimbo.tar.gz"
+        ARCHIVE_PATH "${state}/tmp/Plimbo.tar.gz"
         INSTALL_PATH "${state}/Applications/Plimbo.app"
         EXTRA_CA_FILE "${state}/services/ca.pem"
         UPDATE_PUBLIC_KEY "${key}")
