@@ -114,7 +114,7 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     // next: `retry` after a delay that doubles each time, or nothing more.
     void tellTransient(const QString &what, std::function<void()> retry);
     void tellLasting(const QString &what);
-    // The status line only, `what` shortened in the middle so that `next` fits.
+    // The status line only, `what` cut short so that `next` fits.
     void tell(const QString &what, const QString &next);
     void extractAndShowSuccess(const QString &archivePath);
 

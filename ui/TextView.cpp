@@ -66,7 +66,7 @@ void replaceText(QTextEdit *view, const QString &text) {
 void replaceTextFitting(QTextEdit *view, const QString &text, const QString &ending) {
     const QFontMetricsF metrics(view->font());
     const double room = view->width() - metrics.horizontalAdvance(ending);
-    replaceText(view, metrics.elidedText(text, Qt::ElideMiddle, room) + ending);
+    replaceText(view, metrics.elidedText(text, Qt::ElideRight, room) + ending);
 }
 
 void setAttributes(QTextEdit *view, int start, int length, const QColor &color, const QFont &font) {
