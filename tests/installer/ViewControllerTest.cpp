@@ -107,7 +107,7 @@ TEST(ViewController, FailedLaunchIsToldAndNotASuccess) {
     }();
     EXPECT_TRUE(lines.filter("Plimbo could not be started: ").size() == 1)
         << lines.join('|').toStdString();
-    EXPECT_EQ(controller.exitStatus(), 1);
+    EXPECT_EXIT(controller.launchPlimbo(nullptr), testing::ExitedWithCode(1), ""); // "Ok" again
 }
 
 // A download that cannot be moved to the fixed archive path is extracted where it lies.
