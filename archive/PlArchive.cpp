@@ -4,6 +4,7 @@
 #include "archive/Extraction.h"
 #include "archive/ReadEntries.h"
 #include "archive/StagedBundle.h"
+#include "archive/UniqueFd.h"
 #include "archive/WriteEntries.h"
 #include "platform/Deployment.h"
 #include "platform/Log.h"
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -24,9 +26,11 @@ constexpr size_t kBlockSize = 10240;
 // for a while, and keep memory well bounded.
 constexpr size_t kQueueCapacity = 4 << 20;
 
-// Permissions, times, ACLs and file flags as archived; owners are not restored. The archive comes
-// from the network, so no entry may climb out with ".." or write through a symbolic link.
-constexpr int kExtractOptions = ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_ACL |
+// Times, ACLs and file flags as archived; modes as for any file the user makes, under the umask
+// and without setuid, setgid or sticky bits, so that no other account may change or take over the
+// bundle; owners are not restored. The archive comes from the network, so no entry may climb out
+// with ".." or write through a symbolic link.
+constexpr int kExtractOptions = ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_ACL |
                                 ARCHIVE_EXTRACT_FFLAGS | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
                                 ARCHIVE_EXTRACT_SECURE_SYMLINKS;
 
@@ -37,16 +41,18 @@ archive *newTarGzReader() {
     return reader;
 }
 
-// A file that cannot be read fails without a word. libarchive recognises the format while
-// opening, so a readable file of another kind fails here as well; that one gets the reader's
-// message.
-bool openArchive(archive *reader, const QString &path) {
-    if (archive_read_open_filename(reader, QFile::encodeName(path).constData(), kBlockSize) ==
-        ARCHIVE_OK)
+// From the start of the file, whatever was read of it before. libarchive recognises the format
+// while opening, so a file of another kind fails here, with the reader's message.
+bool openArchive(archive *reader, int fd) {
+    if (::lseek(fd, 0, SEEK_SET) == 0 && archive_read_open_fd(reader, fd, kBlockSize) == ARCHIVE_OK)
         return true;
-    if (QFile(path).open(QIODevice::ReadOnly))
-        printArchiveError(reader);
+    printArchiveError(reader);
     return false;
+}
+
+// Never through a link; a file that cannot be opened fails without a word.
+UniqueFd openArchiveFile(const QString &path) {
+    return UniqueFd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 // The disk writer refuses to go through any symbolic link on an entry's way, including links
@@ -83,14 +89,14 @@ Extraction extractEntries(archive *reader, archive *writer, const QByteArray &bu
     return std::max(read, written);
 }
 
-Extraction extractArchive(const QString &archivePath, const QByteArray &bundle) {
+Extraction extractArchive(int archiveFd, const QByteArray &bundle) {
     const std::unique_ptr<archive, decltype(&archive_read_free)> reader(newTarGzReader(),
                                                                         archive_read_free);
     const std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_disk_new(),
                                                                          archive_write_free);
     archive_write_disk_set_options(writer.get(), kExtractOptions);
     archive_write_disk_set_standard_lookup(writer.get());
-    if (!openArchive(reader.get(), archivePath))
+    if (!openArchive(reader.get(), archiveFd))
         return Extraction::Fatal;
     const Extraction extraction = extractEntries(reader.get(), writer.get(), bundle);
     if (extraction == Extraction::Fatal)
@@ -113,20 +119,25 @@ PlArchive::PlArchive()
 PlArchive::PlArchive(QString archivePath, QString installPath)
     : archivePath_(std::move(archivePath)), installPath_(std::move(installPath)) {}
 
-void PlArchive::untar() {
-    run(OnFatal::EndProcess);
+void PlArchive::untar(int archiveFd) {
+    run(archiveFd, OnFatal::EndProcess);
+}
+
+int PlArchive::extract(int archiveFd) {
+    return run(archiveFd, OnFatal::Return);
 }
 
 int PlArchive::extract() {
-    return run(OnFatal::Return);
+    const UniqueFd file = openArchiveFile(archivePath_);
+    return file ? extract(file.get()) : 1;
 }
 
-int PlArchive::run(OnFatal onFatal) {
+int PlArchive::run(int archiveFd, OnFatal onFatal) {
     Extraction extraction = Extraction::Fatal;
     {
         StagedBundle staged(resolvedInstallPath(installPath_));
         if (!staged.path().isEmpty())
-            extraction = extractArchive(archivePath_, staged.path());
+            extraction = extractArchive(archiveFd, staged.path());
         if (extraction == Extraction::Finished && staged.putInPlace()) {
             nsLog(QStringLiteral("Decompress finished."));
             return 0;
@@ -140,8 +151,9 @@ int PlArchive::run(OnFatal onFatal) {
 }
 
 int PlArchive::listArchive() {
+    const UniqueFd archiveFile = openArchiveFile(archivePath_);
     archive *reader = newTarGzReader();
-    if (!openArchive(reader, archivePath_))
+    if (!archiveFile || !openArchive(reader, archiveFile.get()))
         terminateProcess(1);
     int count = 0;
     archive_entry *entry = nullptr;

@@ -1,7 +1,5 @@
 #include "installer/ArchiveSignature.h"
 
-#include <QCryptographicHash>
-#include <QFile>
 #include <memory>
 #include <openssl/evp.h>
 
@@ -21,7 +19,7 @@ const unsigned char *bytes(const QByteArray &data) {
 
 } // namespace
 
-QString archiveSignatureFault(const QString &path, const QByteArray &publicKey,
+QString archiveSignatureFault(const QByteArray &digest, const QByteArray &publicKey,
                               const QByteArray &signature) {
     if (signature.isEmpty())
         return QStringLiteral("The release names no signature for the archive");
@@ -29,12 +27,6 @@ QString archiveSignatureFault(const QString &path, const QByteArray &publicKey,
     const std::optional<QByteArray> signed64 = decoded(signature, 64);
     if (!key || !signed64)
         return QStringLiteral("The archive's signature or the installer's key is malformed");
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha512);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return QStringLiteral("Cannot read the archive to check its signature: ") +
-               file.errorString();
-    const QByteArray digest = hash.result();
 
     const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(
         EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, bytes(*key), key->size()),

@@ -116,7 +116,7 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     void tellLasting(const QString &what);
     // The status line only, `what` cut short so that `next` fits.
     void tell(const QString &what, const QString &next);
-    void extractAndShowSuccess(const QString &archivePath);
+    void extractAndShowSuccess(int archive); // the open archive, read from its start
 
     const Deployment deployment_;
     const ControllerTimings timings_;

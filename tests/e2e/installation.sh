@@ -65,7 +65,8 @@ demo_archive() {
 ensure_account() {
     for _ in $(seq 50); do # another tree's tests may be making it, holding the account files
         id -u "$1" >/dev/null 2>&1 && return 0
-        useradd --no-create-home --user-group --shell /usr/sbin/nologin "$1" 2>/dev/null || sleep 0.1
+        useradd --no-create-home --user-group --shell /usr/sbin/nologin "$1" 2>/dev/null ||
+            sleep 0.1
     done
     fail "no account $1"
 }
@@ -145,7 +146,8 @@ check_same_tree() { same_tree "$1" "$2" || fail "$3 differs from what it should 
 
 shows_success_or_ended() { has_size 378x166 || ended; }
 wait_for_success_panel() {
-    wait_for "$1" shows_success_or_ended && has_size 378x166 || fail "no success panel (window $(window_size))"
+    wait_for "$1" shows_success_or_ended && has_size 378x166 ||
+        fail "no success panel (window $(window_size))"
     [ ! -e "$applications/plimbo-launched.txt" ] || fail "Plimbo started before the click"
 }
 
