@@ -42,10 +42,10 @@ fail() {
 
 # wait_for SECONDS COMMAND..: until COMMAND succeeds, SECONDS by the clock however long it takes
 wait_for() {
-    local deadline=$((SECONDS + $1))
+    local deadline=$((${EPOCHREALTIME//[!0-9]/} + $1 * 1000000)) # in microseconds
     shift
     until "$@" >/dev/null 2>&1; do
-        [ "$SECONDS" -lt "$deadline" ] || return 1
+        [ "${EPOCHREALTIME//[!0-9]/}" -lt "$deadline" ] || return 1
         sleep 0.1
     done
 }
