@@ -46,7 +46,7 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
         if (!fault.isEmpty()) {
             printErrorLine(fault);
             QFile::remove(path);
-            terminateProcess(1);
+            return refuseRelease(fault);
         }
     }
     if (!placeArchive(path, archive.get(), deployment_.archivePath)) {

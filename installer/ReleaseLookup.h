@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
+#include <functional>
 #include <future>
 #include <optional>
 
@@ -15,9 +16,9 @@ struct Release {
     QByteArray signature;
 };
 
-// What the lookup asks the release service for; a signed statement must name the same.
+// The product the lookup asks the release service for (the platform is the deployment's); a
+// signed statement must name the same.
 inline const QString releaseStore = QStringLiteral("CONSOLE_ZIP");
-inline const QString releasePlatform = QStringLiteral("CONSOLE_OSX");
 
 // The release in a release service's answer: the text under "updateUrl" of a JSON object, if it
 // is well-formed Unicode and an absolute https address (the archive is code the user will run),
@@ -26,8 +27,17 @@ inline const QString releasePlatform = QStringLiteral("CONSOLE_OSX");
 // nothing.
 std::optional<Release> releaseFromAnswer(const QByteArray &body);
 
-// Asks the release service for the latest release and returns at once; the answer arrives on
-// the shared session's thread. The installer starts it when the process starts, so that it runs
-// while the application and its window are built.
-std::future<std::optional<Release>> lookUpLatestRelease(const Deployment &deployment,
-                                                        int timeoutMs);
+// What one lookup came to: the release, or what went wrong and whether asking again may help.
+struct LookupOutcome {
+    std::optional<Release> release;
+    QString failure;        // when there is no release
+    bool transient = false; // the service was unreachable or busy: a later lookup may succeed
+};
+
+// Asks the release service for the latest release of the deployment's platform and returns at
+// once; `done` runs on the shared session's thread.
+void lookUpLatestRelease(const Deployment &deployment, int timeoutMs,
+                         std::function<void(const LookupOutcome &)> done);
+// The same as a future. The installer starts it when the process starts, so that it runs while
+// the application and its window are built.
+std::future<LookupOutcome> lookUpLatestRelease(const Deployment &deployment, int timeoutMs);

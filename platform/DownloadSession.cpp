@@ -360,6 +360,13 @@ void DownloadTask::Transfer::fail(CURLcode result) {
     else
         error.description =
             QString::fromUtf8(curlError[0] ? curlError : curl_easy_strerror(result));
+    if (!errorAnswer.isEmpty())
+        error.status = head.status();
+    // What was refused (an unusable answer, a file that cannot be written) stays refused.
+    const CURLcode cause = !errorAnswer.isEmpty() ? CURLE_OK
+                           : timedOut             ? CURLE_OPERATION_TIMEDOUT
+                                                  : result;
+    error.transient = failure.isEmpty() && isTransientFailure(cause, error.status);
     if (intact)
         error.resumeData = resumeDataAfterFailure();
     if (file)

@@ -17,6 +17,8 @@ struct DownloadError {
     QString description;
     std::optional<QByteArray> resumeData;
     bool wrongFile = false; // the server's file is not the one known beforehand
+    long status = 0;        // of the server's error answer; 0 when it gave none
+    bool transient = false; // the same request may work later (isTransientFailure)
 };
 
 // The session's callbacks. They all run on the session's own thread (its serial delegate queue),

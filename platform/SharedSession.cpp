@@ -74,10 +74,12 @@ void SharedSession::start(HttpRequest request, Completion completion) {
             if (result == CURLE_OK) {
                 answer.body = exchange->body;
                 curl_easy_getinfo(exchange->easy, CURLINFO_RESPONSE_CODE, &answer.status);
+                answer.transient = isTransientFailure(result, answer.status);
             } else if (exchange->tooLong || result == CURLE_FILESIZE_EXCEEDED) {
                 answer.error = QStringLiteral("the answer is longer than %1 bytes")
                                    .arg(exchange->request.maxBodySize);
             } else {
+                answer.transient = isTransientFailure(result, 0);
                 answer.error = QString::fromUtf8(exchange->error[0] ? exchange->error
                                                                     : curl_easy_strerror(result));
             }

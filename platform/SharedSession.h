@@ -25,7 +25,8 @@ struct HttpRequest {
 struct HttpAnswer {
     std::optional<QByteArray> body; // absent when no answer arrived; an empty body is present
     long status = 0;
-    QString error; // the transport's description when no answer arrived
+    QString error;          // the transport's description when no answer arrived
+    bool transient = false; // the same request may work later (isTransientFailure)
 };
 
 // The process-wide session for small requests (the release lookup, analytics hits): one thread

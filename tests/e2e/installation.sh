@@ -40,15 +40,14 @@ fail() {
     exit 1
 }
 
-# wait_for SECONDS COMMAND..: until COMMAND succeeds
+# wait_for SECONDS COMMAND..: until COMMAND succeeds, SECONDS by the clock however long it takes
 wait_for() {
-    local tenths=$(($1 * 10))
+    local deadline=$((${EPOCHREALTIME//[!0-9]/} + $1 * 1000000)) # in microseconds
     shift
-    for _ in $(seq "$tenths"); do
-        "$@" >/dev/null 2>&1 && return 0
+    until "$@" >/dev/null 2>&1; do
+        [ "${EPOCHREALTIME//[!0-9]/}" -lt "$deadline" ] || return 1
         sleep 0.1
     done
-    return 1
 }
 
 # demo_archive MIB: a demo archive with MIB of resources, made once per state folder

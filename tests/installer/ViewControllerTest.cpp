@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 #include <QVBoxLayout>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@ TEST(ViewController, LooksUpTheLatestReleaseWithOnePlainGet) {
                                    R"({"updateUrl":"https://cdn.test/b/Plimbo.tar.gz"})")}});
     Deployment deployment = compiledDeployment();
     deployment.releaseService = stub.url({}).toString();
+    deployment.releasePlatform = QStringLiteral("CONSOLE_TEST");
     ViewController controller(deployment);
 
     EXPECT_EQ(controller.fetchLatestReleaseURL(),
@@ -33,7 +35,7 @@ TEST(ViewController, LooksUpTheLatestReleaseWithOnePlainGet) {
     ASSERT_EQ(requests.size(), 1);
     QList<QByteArray> lines = requests[0].trimmed().split('\n');
     EXPECT_EQ(lines.takeFirst().trimmed(),
-              "GET /v1/apps/latest?store=CONSOLE_ZIP&platform=CONSOLE_OSX HTTP/1.1");
+              "GET /v1/apps/latest?store=CONSOLE_ZIP&platform=CONSOLE_TEST HTTP/1.1");
     for (const QByteArray &line : lines)
         EXPECT_TRUE(line.trimmed().startsWith("Host: 127.0.0.1:") ||
                     line.trimmed() == "Accept: */*")
@@ -67,6 +69,56 @@ TEST(ViewController, SuccessPanelShrinksAboutTheOldCentre) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return window.geometry() == expected; }, 5000))
             << window.geometry().x() << "," << window.geometry().y();
     }
+}
+
+// A busy service is asked again; a bundle folder that cannot be written stops the installation
+// before any download. Each told on the status line, which the speed tick leaves alone.
+TEST(ViewController, FailuresAreToldAndTheTransientTriedAgain) {
+    RawStub stub(
+        {{RawStub::answer("503 Service Unavailable", "", "<html>busy</html>")},
+         {RawStub::answer("200 OK", "", R"({"updateUrl":"https://127.0.0.1:1/Plimbo.tar.gz"})")}});
+    QTemporaryDir folder;
+    QFile blocker(folder.filePath("file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    Deployment deployment = compiledDeployment();
+    deployment.releaseService = stub.url({}).toString();
+    deployment.installPath = folder.filePath("file/Plimbo.app");
+    ViewController controller(deployment, ControllerTimings{.resumeDelayMs = 300});
+    controller.view()->resize(500, 300);
+    controller.viewDidLoad();
+
+    EXPECT_EQ(controller.text()->toPlainText(),
+              "The release service answered 503. Trying again in 1 s");
+    controller.calcSpeed();
+    EXPECT_TRUE(controller.text()->toPlainText().startsWith("The release service answered 503"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return controller.text()->toPlainText().startsWith("Cannot install into "); },
+        10000));
+    EXPECT_TRUE(controller.text()->toPlainText().endsWith(". Installation stopped"));
+    EXPECT_EQ(stub.requests(2).size(), 2);
+    EXPECT_FALSE(controller.downloadTask());
+}
+
+// An application that cannot be started is told on the panel, and the installer does not end as
+// if it had worked.
+TEST(ViewController, FailedLaunchIsToldAndNotASuccess) {
+    QTemporaryDir folder;
+    Deployment deployment = compiledDeployment();
+    deployment.installPath = folder.filePath("Plimbo.app");
+    deployment.launchCommand.clear();
+    ViewController controller(deployment);
+    controller.view()->resize(500, 300);
+    controller.showSuccessScreen();
+    controller.launchPlimbo(nullptr);
+    const QStringList lines = [&] {
+        QStringList texts;
+        for (const QTextEdit *view : controller.view()->findChildren<QTextEdit *>())
+            texts += view->toPlainText();
+        return texts;
+    }();
+    EXPECT_TRUE(lines.filter("Plimbo could not be started: ").size() == 1)
+        << lines.join('|').toStdString();
+    EXPECT_EXIT(controller.launchPlimbo(nullptr), testing::ExitedWithCode(1), ""); // "Ok" again
 }
 
 // A download that cannot be moved to the fixed archive path is extracted where it lies.
@@ -159,7 +211,7 @@ TEST(ReleaseStatement, OnlyANewEnoughUnexpiredReleaseOfThisVeryArchivePasses) {
     for (const auto &row : rows) {
         const StatementCheck check = checkStatement(
             row.release.first, row.release.second, row.keys,
-            {releaseStore, releasePlatform, QVersionNumber(1, 9), QDateTime::currentDateTimeUtc()});
+            {releaseStore, QStringLiteral("CONSOLE_OSX"), QVersionNumber(1, 9), QDateTime::currentDateTimeUtc()});
         EXPECT_EQ(check.fault.isEmpty(), check.statement.has_value()) << row.what;
         EXPECT_EQ(check.statement &&
                       archiveFault(*check.statement, row.length, row.digest).isEmpty(),

@@ -1,6 +1,7 @@
 #include "platform/DownloadSession.h"
 
 #include "platform/AnswerPlan.h"
+#include "platform/Transport.h"
 #include "support/RawStub.h"
 
 #include <QDir>
@@ -53,6 +54,19 @@ TEST(AnswerPlan, BodyGoesAfterTheFileOverItOrNowhere) {
         EXPECT_EQ(plan.action, row.action);
         EXPECT_EQ(plan.expectedSize, row.expectedSize);
     }
+}
+
+// Tried again later: a server or network that is down, slow or busy; never an answer that stays.
+TEST(Transport, OnlyWhatMayPassIsTriedAgain) {
+    const std::tuple<CURLcode, long, bool> rows[] = {
+        // clang-format off
+        {CURLE_OK, 503, true}, {CURLE_OK, 429, true}, {CURLE_OK, 404, false}, {CURLE_OK, 403, false},
+        {CURLE_COULDNT_CONNECT, 0, true}, {CURLE_RECV_ERROR, 0, true},
+        {CURLE_OPERATION_TIMEDOUT, 0, true}, {CURLE_PEER_FAILED_VERIFICATION, 0, false},
+        // clang-format on
+    };
+    for (const auto &[result, status, transient] : rows)
+        EXPECT_EQ(isTransientFailure(result, status), transient) << result << " " << status;
 }
 
 TEST(AnswerPlan, OnlyRangesTiedToAValidatorCanBeContinued) {
