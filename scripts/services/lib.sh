@@ -58,11 +58,13 @@ stop_nginx() {
 
 # write_release_answer DIR ADDRESS [KEY [VERSION [ARCHIVE]]]: the release service answers with
 # ADDRESS as the archive and, with KEY, the statement that ARCHIVE (DIR/www/Plimbo.tar.gz) is
-# release VERSION (1.0), signed with KEY by scripts/sign-archive.
+# release VERSION (1.0) for this machine's platform, signed with KEY by scripts/sign-archive.
 write_release_answer() {
-    local signed="}"
+    local signed="}" platform=CONSOLE_LINUX
+    [ "$(uname -s)" != Darwin ] || platform=CONSOLE_OSX
     [ -z "${3:-}" ] ||
-        signed=,$("$services_dir/../sign-archive" "$3" "${5:-$1/www/Plimbo.tar.gz}" --version "${4:-1.0}")
+        signed=,$("$services_dir/../sign-archive" "$3" "${5:-$1/www/Plimbo.tar.gz}" \
+            --version "${4:-1.0}" --platform "$platform")
     printf '{"updateUrl":"%s"%s\n' "$2" "${signed/,\{/,}" >"$1/www/release.json"
 }
 
