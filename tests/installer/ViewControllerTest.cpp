@@ -181,6 +181,19 @@ TEST(ReleaseStatement, OnlyANewEnoughUnexpiredReleaseOfThisVeryArchivePasses) {
                          answer["signature"].toString().toLatin1());
     };
     const auto [statement, signature] = sign("maker", {"--version", "1.10"});
+    // What the script would never write, signed with the maker's key all the same.
+    const auto signAsIs = [&](const QByteArray &json) {
+        QFile message(folder.filePath("message"));
+        EXPECT_TRUE(message.open(QIODevice::WriteOnly) && message.write(json) == json.size());
+        message.close();
+        QProcess openssl;
+        openssl.start("openssl",
+                      {"pkeyutl", "-sign", "-rawin", "-inkey",
+                       folder.filePath("maker/update-key.pem"), "-in", message.fileName()});
+        openssl.waitForFinished();
+        return std::pair(json.toBase64(), openssl.readAllStandardOutput().toBase64());
+    };
+    const QByteArray json = QByteArray::fromBase64(statement);
     const QByteArray digest = QCryptographicHash::hash(content, QCryptographicHash::Sha512);
     QByteArray otherDigest = digest;
     otherDigest[9] = char(otherDigest[9] ^ 1);
@@ -207,11 +220,17 @@ TEST(ReleaseStatement, OnlyANewEnoughUnexpiredReleaseOfThisVeryArchivePasses) {
         {"no statement", {"", signature}, key, content.size(), digest, false},
         {"cut signature", {statement, signature.left(40)}, key, content.size(), digest, false},
         {"not base64", {"{\"version\":\"1.10\"}", signature}, key, content.size(), digest, false},
+        {"valid as signed as-is", signAsIs(json), key, content.size(), digest, true},
+        {"malformed version", signAsIs(QByteArray(json).replace("\"1.10\"", "\"1.10-rc1\"")), key,
+         content.size(), digest, false},
+        {"no expiry", signAsIs(QByteArray(json).replace("\"expires\"", "\"expiry\"")), key,
+         content.size(), digest, false},
     };
     for (const auto &row : rows) {
-        const StatementCheck check = checkStatement(
-            row.release.first, row.release.second, row.keys,
-            {releaseStore, QStringLiteral("CONSOLE_OSX"), QVersionNumber(1, 9), QDateTime::currentDateTimeUtc()});
+        const StatementCheck check =
+            checkStatement(row.release.first, row.release.second, row.keys,
+                           {releaseStore, QStringLiteral("CONSOLE_OSX"), QVersionNumber(1, 9),
+                            QDateTime::currentDateTimeUtc()});
         EXPECT_EQ(check.fault.isEmpty(), check.statement.has_value()) << row.what;
         EXPECT_EQ(check.statement &&
                       archiveFault(*check.statement, row.length, row.digest).isEmpty(),
