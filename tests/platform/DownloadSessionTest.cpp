@@ -6,7 +6,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <condition_variable>
 #include <gtest/gtest.h>
@@ -157,6 +159,7 @@ struct Scenario {
     bool resumable;                // the first attempt leaves resume data
     bool delivers;                 // the resumption hands over the whole file
     qint64 knownLength = -1;       // a failure over it is the wrong file
+    bool smallDisk = false;        // the downloads' folder holds 32 KiB
 };
 
 // First attempts that break after `cut` bytes, and what the resumption is answered.
@@ -173,6 +176,7 @@ const Scenario scenarios[] = {
     {"BodyPastTheKnownLengthIsCut", {{RawStub::answer("200 OK", {}, content() + "more")}}, false, false, 65536},
     {"ResumedBodyPastTheKnownLengthIsCut", {{broken(whole())}, {rest("20000-65535/65536", "", content().mid(cut) + "more")}}, true, false, 65536},
     {"OtherAnnouncedLengthIsRefused", {{whole()}}, false, false, 70000},
+    {"FullDiskRemovesThePartialFile", {{RawStub::answer("200 OK", "Transfer-Encoding: chunked\r\nAccept-Ranges: bytes\r\nETag: \"v1\"\r\n", chunked(content()))}}, false, false, -1, true},
     {"MoreThanTheFreeSpaceIsRefused", {{RawStub::answer("200 OK", "Content-Length: 1125899906842624\r\nAccept-Ranges: bytes\r\nETag: \"v1\"\r\n", content())}}, false, false},
 };
 // clang-format on
@@ -185,6 +189,13 @@ const DownloadSessionOptions overPlainHttp(const QTemporaryDir &folder) {
 
 TEST_P(Resumption, DeliversOnlyTheExactFile) {
     QTemporaryDir folder;
+    if (GetParam().smallDisk &&
+        QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=32k", "plimbo", folder.path()}) != 0)
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    const auto unmount = qScopeGuard([&] {
+        if (GetParam().smallDisk)
+            QProcess::execute("umount", {folder.path()});
+    });
     Recorder recorder;
     DownloadSession session(&recorder, overPlainHttp(folder));
     RawStub stub(GetParam().replies);
