@@ -58,7 +58,6 @@ struct DownloadSession::State {
         stopping = std::move(loop);
     }
 };
-;
 
 // One transfer. Fixed at creation, then touched only on the loop thread from start() on.
 struct DownloadTask::Transfer {
