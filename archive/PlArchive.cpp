@@ -1,9 +1,11 @@
 #include "archive/PlArchive.h"
 
+#include "archive/ArchiveInput.h"
 #include "archive/EntryQueue.h"
 #include "archive/Extraction.h"
 #include "archive/ReadEntries.h"
 #include "archive/StagedBundle.h"
+#include "archive/TarReader.h"
 #include "archive/WriteEntries.h"
 #include "platform/Deployment.h"
 #include "platform/Log.h"
@@ -19,7 +21,6 @@
 
 namespace {
 
-constexpr size_t kBlockSize = 10240;
 // Inflated data on its way to the disk writer: a few MiB let either side run ahead of the other
 // for a while, and keep memory well bounded.
 constexpr size_t kQueueCapacity = 4 << 20;
@@ -29,25 +30,6 @@ constexpr size_t kQueueCapacity = 4 << 20;
 constexpr int kExtractOptions = ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_ACL |
                                 ARCHIVE_EXTRACT_FFLAGS | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
                                 ARCHIVE_EXTRACT_SECURE_SYMLINKS;
-
-archive *newTarGzReader() {
-    archive *reader = archive_read_new();
-    archive_read_support_format_tar(reader);
-    archive_read_support_filter_gzip(reader);
-    return reader;
-}
-
-// A file that cannot be read fails without a word. libarchive recognises the format while
-// opening, so a readable file of another kind fails here as well; that one gets the reader's
-// message.
-bool openArchive(archive *reader, const QString &path) {
-    if (archive_read_open_filename(reader, QFile::encodeName(path).constData(), kBlockSize) ==
-        ARCHIVE_OK)
-        return true;
-    if (QFile(path).open(QIODevice::ReadOnly))
-        printArchiveError(reader);
-    return false;
-}
 
 // The disk writer refuses to go through any symbolic link on an entry's way, including links
 // above the bundle (such as /tmp on macOS), so the bundle's parent is given by its real path.
@@ -66,7 +48,7 @@ QByteArray resolvedInstallPath(const QString &installPath) {
 // ThreadSanitizer can follow whatever the caller's thread did before (it loses track of a thread
 // that started a process as QProcess does, with vfork). Whichever side ends, the other is not
 // left waiting on the queue, and both are done with libarchive when this returns.
-Extraction extractEntries(archive *reader, archive *writer, const QByteArray &bundle) {
+Extraction extractEntries(TarReader &reader, archive *writer, const QByteArray &bundle) {
     EntryQueue queue(kQueueCapacity);
     Extraction read = Extraction::Fatal;
     Extraction written = Extraction::Fatal;
@@ -83,16 +65,21 @@ Extraction extractEntries(archive *reader, archive *writer, const QByteArray &bu
     return std::max(read, written);
 }
 
+// A file that cannot be opened fails without a word; one that is not an archive gets the reader's
+// message.
 Extraction extractArchive(const QString &archivePath, const QByteArray &bundle) {
-    const std::unique_ptr<archive, decltype(&archive_read_free)> reader(newTarGzReader(),
-                                                                        archive_read_free);
+    QFile file(archivePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return Extraction::Fatal;
+    FileInput input(file.handle());
+    TarReader reader(input);
     const std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_disk_new(),
                                                                          archive_write_free);
     archive_write_disk_set_options(writer.get(), kExtractOptions);
     archive_write_disk_set_standard_lookup(writer.get());
-    if (!openArchive(reader.get(), archivePath))
+    if (!reader.open())
         return Extraction::Fatal;
-    const Extraction extraction = extractEntries(reader.get(), writer.get(), bundle);
+    const Extraction extraction = extractEntries(reader, writer.get(), bundle);
     if (extraction == Extraction::Fatal)
         return extraction;
     archive_read_close(reader.get());
@@ -140,16 +127,19 @@ int PlArchive::run(OnFatal onFatal) {
 }
 
 int PlArchive::listArchive() {
-    archive *reader = newTarGzReader();
-    if (!openArchive(reader, archivePath_))
+    QFile file(archivePath_);
+    if (!file.open(QIODevice::ReadOnly))
+        terminateProcess(1);
+    FileInput input(file.handle());
+    TarReader reader(input);
+    if (!reader.open())
         terminateProcess(1);
     int count = 0;
     archive_entry *entry = nullptr;
-    while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
+    while (archive_read_next_header(reader.get(), &entry) == ARCHIVE_OK) {
         printLine(QFile::decodeName(archive_entry_pathname(entry)));
         ++count;
     }
-    archive_read_free(reader);
     return count;
 }
 

@@ -2,6 +2,7 @@
 
 #include "archive/EntryPaths.h"
 #include "archive/EntryQueue.h"
+#include "archive/TarReader.h"
 #include "platform/Log.h"
 
 #include <algorithm>
@@ -29,14 +30,15 @@ Extraction queueData(archive *reader, EntryQueue &queue) {
 
 } // namespace
 
-Extraction readEntries(archive *reader, const QByteArray &bundle, EntryQueue &queue) {
+Extraction readEntries(TarReader &tar, const QByteArray &bundle, EntryQueue &queue) {
+    archive *reader = tar.get();
     Extraction outcome = Extraction::Finished;
     archive_entry *entry = nullptr;
     // Skipping what is left of an entry inflates it; a writer that has stopped wants none of it.
     while (outcome != Extraction::Fatal && !queue.stopped()) {
         const int result = archive_read_next_header(reader, &entry);
         if (result == ARCHIVE_EOF)
-            return outcome;
+            return tar.finish() ? outcome : Extraction::Fatal;
         if (result < ARCHIVE_OK && reportFatal(reader, result))
             return Extraction::Fatal;
         // A damaged header leaves an empty entry behind; the reader resumes at the next one.

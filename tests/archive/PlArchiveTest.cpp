@@ -25,12 +25,17 @@ struct Entry {
     qint64 mtime = 1000000000;
 };
 
+la_ssize_t appendTo(archive *, void *out, const void *bytes, size_t size) {
+    static_cast<QByteArray *>(out)->append(static_cast<const char *>(bytes), qsizetype(size));
+    return la_ssize_t(size);
+}
+
 // Names and link targets go into the archive exactly as given, hostile ones included.
-void writeTarGz(const QString &path, const QList<Entry> &entries) {
+QByteArray tarOf(const QList<Entry> &entries) {
+    QByteArray tar;
     archive *writer = archive_write_new();
     archive_write_set_format_pax_restricted(writer);
-    archive_write_add_filter_gzip(writer);
-    archive_write_open_filename(writer, QFile::encodeName(path).constData());
+    archive_write_open(writer, &tar, nullptr, appendTo, nullptr);
     for (const Entry &e : entries) {
         archive_entry *header = archive_entry_new();
         archive_entry_set_pathname(header, e.path.constData());
@@ -44,6 +49,49 @@ void writeTarGz(const QString &path, const QList<Entry> &entries) {
         archive_entry_free(header);
     }
     EXPECT_EQ(archive_write_free(writer), ARCHIVE_OK); // closes it
+    return tar;
+}
+
+// One gzip member holding `bytes`.
+QByteArray gzipped(const QByteArray &bytes) {
+    QByteArray member;
+    archive *writer = archive_write_new();
+    archive_write_set_format_raw(writer);
+    archive_write_add_filter_gzip(writer);
+    archive_write_set_bytes_in_last_block(writer, 1); // no padding after the trailer
+    archive_write_open(writer, &member, nullptr, appendTo, nullptr);
+    archive_entry *header = archive_entry_new();
+    archive_entry_set_mode(header, S_IFREG | 0644);
+    archive_entry_set_size(header, bytes.size());
+    EXPECT_EQ(archive_write_header(writer, header), ARCHIVE_OK);
+    archive_write_data(writer, bytes.constData(), bytes.size());
+    archive_entry_free(header);
+    EXPECT_EQ(archive_write_free(writer), ARCHIVE_OK);
+    return member;
+}
+
+enum class Damage { None, CutShort, WrongChecksum, WrongLength, TwoMembers, DamagedAfterTarEnd };
+
+// The trailer of a member ends with its CRC-32 and then its length, 4 bytes each.
+QByteArray withTrailerByteFlipped(QByteArray member, int fromEnd) {
+    member[member.size() - fromEnd] = char(member[member.size() - fromEnd] ^ 1);
+    return member;
+}
+
+void writeTarGz(const QString &path, const QList<Entry> &entries, Damage damage = Damage::None) {
+    const QByteArray tar = tarOf(entries);
+    QByteArray bytes = gzipped(tar);
+    if (damage == Damage::CutShort)
+        bytes.truncate(bytes.size() / 2);
+    if (damage == Damage::WrongChecksum || damage == Damage::WrongLength)
+        bytes = withTrailerByteFlipped(bytes, damage == Damage::WrongChecksum ? 8 : 4);
+    if (damage == Damage::TwoMembers)
+        bytes = gzipped(tar.left(1000)) + gzipped(tar.mid(1000));
+    // More than the tar reader needs to see its end, so only the rest of the stream reaches it.
+    if (damage == Damage::DamagedAfterTarEnd)
+        bytes += withTrailerByteFlipped(gzipped(QByteArray(4 << 20, '\0')), 8);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
 }
 
 std::string readAll(const QString &path) {
@@ -108,7 +156,7 @@ struct Row {
     int status;                // 1: the earlier bundle stays exactly as it was
     QByteArray linkedOut = {}; // a path in the earlier bundle linked to that folder
     bool fullDisk = false;     // a 256 KiB disk holds the bundle and its neighbours
-    bool truncated = false;
+    Damage damage = Damage::None;
 };
 
 void PrintTo(const Row &row, std::ostream *out) {
@@ -133,7 +181,11 @@ const Row kRows[] = {
     {"FileStandsForBundle", {{"."}}, 1},
     {"EntryThatCannotBeCreated", {kGood, {kTooLong, File, "ok\n"}}, 1},
     {"FullDisk", {{"big.bin", File, QByteArray(1 << 20, 'x')}}, 1, {}, true},
-    {"FatalArchiveError", {{"big.bin", File, QByteArray(1 << 20, 'x')}}, 1, {}, false, true},
+    {"FatalArchiveError", {{"big.bin", File, QByteArray(1 << 20, 'x')}}, 1, {}, false, Damage::CutShort},
+    {"WrongChecksum", {kGood, {"big.bin", File, QByteArray(3 << 20, 'x')}}, 1, {}, false, Damage::WrongChecksum},
+    {"WrongLength", {kGood}, 1, {}, false, Damage::WrongLength},
+    {"DamagedAfterTarEnd", {kGood}, 1, {}, false, Damage::DamagedAfterTarEnd},
+    {"TwoGzipMembers", {kGood, {"big.bin", File, QByteArray(3 << 20, 'x')}}, 0, {}, false, Damage::TwoMembers},
     {"NewBundleLeavesNoOldFile", {kGood, {"Contents/", Dir, {}, 0755}}, 0},
 };
 // clang-format on
@@ -164,9 +216,7 @@ TEST_P(PlArchiveRowTest, BundleIsReplacedWholeOrNotAtAll) {
         e.path.replace('@', outside);
         e.data.replace('@', outside);
     }
-    writeTarGz(archive(), entries);
-    QFile written(archive());
-    ASSERT_TRUE(!row.truncated || written.resize(written.size() / 2));
+    writeTarGz(archive(), entries, row.damage);
     const std::string before = snapshot(row.status == 1);
 
     EXPECT_EQ(extract(bundle()), row.status);

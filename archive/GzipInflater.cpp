@@ -1,0 +1,93 @@
+#include "archive/GzipInflater.h"
+
+#include "archive/ArchiveInput.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <isa-l/igzip_lib.h>
+
+namespace {
+
+constexpr size_t kInputChunk = 256 << 10;
+
+std::string describe(int result) {
+    switch (result) {
+    case ISAL_INCORRECT_CHECKSUM:
+        return "Damaged archive: the inflated data does not match the gzip checksum or length";
+    case ISAL_INVALID_WRAPPER:
+    case ISAL_UNSUPPORTED_METHOD:
+        return "Damaged archive: invalid gzip header";
+    default:
+        return "Damaged archive: invalid compressed data";
+    }
+}
+
+} // namespace
+
+GzipInflater::GzipInflater(ArchiveInput &input)
+    : input_(input), state_(std::make_unique<inflate_state>()), in_(kInputChunk) {
+    isal_inflate_init(state_.get());
+    state_->crc_flag = ISAL_GZIP;
+    state_->next_in = in_.data();
+}
+
+GzipInflater::~GzipInflater() = default;
+
+ssize_t GzipInflater::fail(std::string error) {
+    if (error_.empty())
+        error_ = std::move(error);
+    return -1;
+}
+
+bool GzipInflater::refill() {
+    inflate_state &s = *state_;
+    std::memmove(in_.data(), s.next_in, s.avail_in);
+    s.next_in = in_.data();
+    const ssize_t read = input_.readAt(in_.data() + s.avail_in, in_.size() - s.avail_in, offset_);
+    if (read < 0) {
+        fail(std::string("Cannot read the archive: ") + std::strerror(errno));
+        return false;
+    }
+    s.avail_in += uint32_t(read);
+    offset_ += read;
+    return read > 0;
+}
+
+bool GzipInflater::nextMemberFollows() {
+    inflate_state &s = *state_;
+    while (s.avail_in < 2 && refill()) {
+    }
+    return s.avail_in >= 2 && s.next_in[0] == 0x1f && s.next_in[1] == 0x8b;
+}
+
+ssize_t GzipInflater::inflate(uint8_t *out, size_t capacity) {
+    if (!error_.empty())
+        return -1;
+    inflate_state &s = *state_;
+    s.next_out = out;
+    s.avail_out = uint32_t(std::min<size_t>(capacity, UINT32_MAX));
+    while (s.avail_out > 0 && !ended_) {
+        if (s.block_state == ISAL_BLOCK_FINISH) {
+            // The member's trailer was checked; the stream ends unless another member follows.
+            ended_ = !nextMemberFollows();
+            if (!error_.empty())
+                return -1;
+            if (ended_)
+                break;
+            isal_inflate_reset(&s); // keeps the buffers and the gzip wrapper
+        }
+        if (s.avail_in == 0 && !refill())
+            return fail(error_.empty() ? "Damaged archive: the compressed data is cut short"
+                                       : error_);
+        const uint32_t inBefore = s.avail_in;
+        const uint32_t outBefore = s.avail_out;
+        const int result = isal_inflate(&s);
+        if (result < 0)
+            return fail(describe(result));
+        if (s.avail_in == inBefore && s.avail_out == outBefore &&
+            s.block_state != ISAL_BLOCK_FINISH)
+            return fail(describe(result));
+    }
+    return s.next_out - out;
+}
