@@ -11,7 +11,8 @@
 namespace {
 
 // The entry's data block by block as the reader delivers it, so no entry is ever held in memory
-// whole; each block is copied, since the reader's own is only valid until its next call.
+// whole; each block is copied, since the reader's own is only valid until its next call, into a
+// buffer the writer side has handed back where there is one.
 Extraction queueData(archive *reader, EntryQueue &queue) {
     for (;;) {
         const void *block = nullptr;
@@ -23,7 +24,9 @@ Extraction queueData(archive *reader, EntryQueue &queue) {
         if (read != ARCHIVE_OK)
             return reportFatal(reader, read) ? Extraction::Fatal : Extraction::Failed;
         const char *bytes = static_cast<const char *>(block);
-        if (!queue.push({{}, {bytes, bytes + size}, offset}))
+        std::vector<char> data = queue.spareBuffer();
+        data.assign(bytes, bytes + size);
+        if (!queue.push({{}, std::move(data), offset}))
             return Extraction::Fatal;
     }
 }
