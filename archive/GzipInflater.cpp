@@ -82,11 +82,11 @@ ssize_t GzipInflater::inflate(uint8_t *out, size_t capacity) {
                                        : error_);
         const uint32_t inBefore = s.avail_in;
         const uint32_t outBefore = s.avail_out;
+        const isal_block_state stateBefore = s.block_state;
         const int result = isal_inflate(&s);
-        if (result < 0)
-            return fail(describe(result));
-        if (s.avail_in == inBefore && s.avail_out == outBefore &&
-            s.block_state != ISAL_BLOCK_FINISH)
+        // A call that neither reads, writes nor moves on would be repeated forever.
+        if (result < 0 ||
+            (s.avail_in == inBefore && s.avail_out == outBefore && s.block_state == stateBefore))
             return fail(describe(result));
     }
     return s.next_out - out;
