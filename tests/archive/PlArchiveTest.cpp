@@ -70,7 +70,15 @@ QByteArray gzipped(const QByteArray &bytes) {
     return member;
 }
 
-enum class Damage { None, CutShort, WrongChecksum, WrongLength, TwoMembers, DamagedAfterTarEnd };
+enum class Damage {
+    None,
+    CutShort,
+    TrailerCutShort,
+    WrongChecksum,
+    WrongLength,
+    TwoMembers,
+    DamagedAfterTarEnd
+};
 
 // The trailer of a member ends with its CRC-32 and then its length, 4 bytes each.
 QByteArray withTrailerByteFlipped(QByteArray member, int fromEnd) {
@@ -83,6 +91,8 @@ void writeTarGz(const QString &path, const QList<Entry> &entries, Damage damage 
     QByteArray bytes = gzipped(tar);
     if (damage == Damage::CutShort)
         bytes.truncate(bytes.size() / 2);
+    if (damage == Damage::TrailerCutShort)
+        bytes.chop(4);
     if (damage == Damage::WrongChecksum || damage == Damage::WrongLength)
         bytes = withTrailerByteFlipped(bytes, damage == Damage::WrongChecksum ? 8 : 4);
     if (damage == Damage::TwoMembers)
@@ -184,6 +194,7 @@ const Row kRows[] = {
     {"FatalArchiveError", {{"big.bin", File, QByteArray(1 << 20, 'x')}}, 1, {}, false, Damage::CutShort},
     {"WrongChecksum", {kGood, {"big.bin", File, QByteArray(3 << 20, 'x')}}, 1, {}, false, Damage::WrongChecksum},
     {"WrongLength", {kGood}, 1, {}, false, Damage::WrongLength},
+    {"TrailerCutShort", {kGood}, 1, {}, false, Damage::TrailerCutShort},
     {"DamagedAfterTarEnd", {kGood}, 1, {}, false, Damage::DamagedAfterTarEnd},
     {"TwoGzipMembers", {kGood, {"big.bin", File, QByteArray(3 << 20, 'x')}}, 0, {}, false, Damage::TwoMembers},
     {"NewBundleLeavesNoOldFile", {kGood, {"Contents/", Dir, {}, 0755}}, 0},
