@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <isa-l/igzip_lib.h>
+#include <vector>
 
 namespace {
 
@@ -23,7 +24,27 @@ std::string describe(int result) {
     }
 }
 
-} // namespace
+class GzipInflater final : public InflatedStream {
+  public:
+    explicit GzipInflater(ArchiveInput &input);
+
+    ssize_t inflate(uint8_t *out, size_t capacity) override;
+    const std::string &error() const override { return error_; }
+
+  private:
+    ssize_t fail(std::string error);
+    // Reads on after the compressed bytes not used yet; false at the end of the input, or when it
+    // cannot be read (then with error_ set).
+    bool refill();
+    bool nextMemberFollows();
+
+    ArchiveInput &input_;
+    std::unique_ptr<inflate_state> state_;
+    std::vector<uint8_t> in_;
+    int64_t offset_ = 0; // of the input's first byte not yet in in_
+    bool ended_ = false;
+    std::string error_;
+};
 
 GzipInflater::GzipInflater(ArchiveInput &input)
     : input_(input), state_(std::make_unique<inflate_state>()), in_(kInputChunk) {
@@ -31,8 +52,6 @@ GzipInflater::GzipInflater(ArchiveInput &input)
     state_->crc_flag = ISAL_GZIP;
     state_->next_in = in_.data();
 }
-
-GzipInflater::~GzipInflater() = default;
 
 ssize_t GzipInflater::fail(std::string error) {
     if (error_.empty())
@@ -90,4 +109,10 @@ ssize_t GzipInflater::inflate(uint8_t *out, size_t capacity) {
             return fail(describe(result));
     }
     return s.next_out - out;
+}
+
+} // namespace
+
+std::unique_ptr<InflatedStream> newGzipInflater(ArchiveInput &input) {
+    return std::make_unique<GzipInflater>(input);
 }

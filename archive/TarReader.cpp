@@ -2,15 +2,12 @@
 
 #include "archive/ArchiveInput.h"
 #include "archive/Extraction.h"
+#include "archive/GzipInflater.h"
 #include "platform/Log.h"
 
 #include <archive.h>
 #include <cerrno>
 #include <cstring>
-
-#ifdef PLIMBO_HAVE_ISAL
-#include "archive/GzipInflater.h"
-#endif
 
 namespace {
 
@@ -38,7 +35,7 @@ bool TarReader::open() {
     archive_read_support_format_tar(reader_);
 #ifdef PLIMBO_HAVE_ISAL
     if (startsLikeGzip(input_))
-        inflater_ = std::make_unique<GzipInflater>(input_);
+        inflater_ = newGzipInflater(input_);
 #endif
     if (!inflater_)
         archive_read_support_filter_gzip(reader_);

@@ -6,7 +6,7 @@
 #include <vector>
 
 class ArchiveInput;
-class GzipInflater;
+class InflatedStream;
 struct archive;
 
 // A libarchive reader of the tar archive in an input. A gzip-compressed one is inflated by ISA-L,
@@ -33,5 +33,5 @@ class TarReader {
     archive *const reader_;
     std::vector<uint8_t> buffer_;
     int64_t offset_ = 0; // of the input's next byte, when libarchive inflates
-    std::unique_ptr<GzipInflater> inflater_;
+    std::unique_ptr<InflatedStream> inflater_;
 };
