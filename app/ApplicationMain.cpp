@@ -3,24 +3,65 @@
 #include "app/AppDelegate.h"
 #include "app/InstallerWindow.h"
 #include "app/SingleInstance.h"
+#include "app/WindowStyle.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
 #include "ui/Accessibility.h"
 
 #include <QApplication>
 #include <QShortcut>
+#include <QStringList>
 #include <QWidget>
+#include <memory>
+#include <utility>
+
+namespace {
+
+// Qt's display messages while the application object connects, held back: should the connection
+// fail, one line says why instead of Qt's advice to reinstall and its abort.
+QtMessageHandler qtHandler = nullptr;
+QStringList heldBack;
+
+void holdBackDisplayMessages(QtMsgType type, const QMessageLogContext &context,
+                             const QString &message) {
+    if (type == QtFatalMsg) {
+        const bool none = qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+                          qEnvironmentVariableIsEmpty("DISPLAY");
+        const QString reason = none ? QStringLiteral("neither WAYLAND_DISPLAY nor DISPLAY is set")
+                               : heldBack.isEmpty() ? message.section(QLatin1Char('\n'), 0, 0)
+                                                    : heldBack.first();
+        printErrorLine(QStringLiteral("No display to show the installer on: ") + reason);
+        terminateProcess(1);
+    }
+    if (context.category && QByteArrayView(context.category).startsWith("qt.qpa"))
+        heldBack += message;
+    else
+        qtHandler(type, context, message);
+}
+
+std::unique_ptr<QApplication> connectToDisplay(int &argc, char **argv) {
+    qtHandler = qInstallMessageHandler(holdBackDisplayMessages);
+    auto application = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(qtHandler);
+    for (const QString &message : std::exchange(heldBack, {}))
+        qWarning().noquote() << message;
+    return application;
+}
+
+} // namespace
 
 int applicationMain(int argc, char **argv) {
     // A second installer touches neither the release service, the archive nor the bundle.
     SingleInstance instance;
-    const bool first = instance.claim();
+    const bool first = !instance.anotherRuns();
     // Asked at once, on the shared session's thread, while the application object and the window
     // are built; the start sequence waits for the answer where it always has.
-    std::future<std::optional<Release>> release;
+    std::future<LookupOutcome> release;
     if (first)
         release = lookUpLatestRelease(compiledDeployment(), ControllerTimings().requestTimeoutMs);
-    QApplication application(argc, argv);
+    const std::unique_ptr<QApplication> application = connectToDisplay(argc, argv);
+    // The window's Wayland app id and X11 class, matched by the installer's desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("plimbo-installer"));
     QApplication::setApplicationName(QStringLiteral("plimbo-installer"));
     QApplication::setOrganizationName(QStringLiteral("plimbo"));
 #ifdef Q_OS_MACOS
@@ -31,7 +72,7 @@ int applicationMain(int argc, char **argv) {
         terminateProcess(0); // the way the installer always ends
     }
     AppDelegate delegate;
-    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
+    QObject::connect(application.get(), &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
     installAccessibility();
 
@@ -42,9 +83,11 @@ int applicationMain(int argc, char **argv) {
     instance.raiseOnRequest(window);
     auto *quit = new QShortcut(QKeySequence::Quit, window);
     quit->setContext(Qt::ApplicationShortcut);
-    QObject::connect(quit, &QShortcut::activated, &application, &QCoreApplication::quit);
+    QObject::connect(quit, &QShortcut::activated, application.get(), &QCoreApplication::quit);
     window->show();
-    window->activateWindow(); // keys reach it at once, without a click first
+    if (platformPlacesWindows())  // elsewhere the compositor gives a new window the keys itself
+        window->activateWindow(); // keys reach it at once, without a click first
     delegate.applicationDidFinishLaunching();
-    return application.exec();
+    const int status = application->exec();
+    return status != 0 ? status : controller->exitStatus();
 }

@@ -1,5 +1,6 @@
 #include "app/InstallerWindow.h"
 
+#include "app/WindowStyle.h"
 #include "installer/ViewController.h"
 
 #include <QScreen>
@@ -19,7 +20,9 @@ QWidget *makeInstallerWindow(ViewController *controller, QSize contentSize) {
     controller->viewDidLoad();
     controller->viewWillAppear();
     // Without a window manager a new window would sit at (0, 0).
-    const QRect available = window->screen()->availableGeometry();
-    window->move(available.center() - window->rect().center());
+    if (platformPlacesWindows()) {
+        const QRect available = window->screen()->availableGeometry();
+        window->move(available.center() - window->rect().center());
+    }
     return window;
 }

@@ -1,5 +1,7 @@
 #include "app/SingleInstance.h"
 
+#include "platform/Log.h"
+
 #include <QDir>
 #include <QLocalSocket>
 #include <QStandardPaths>
@@ -7,10 +9,12 @@
 
 namespace {
 
-// Private to the user, like the lock and the socket in it.
+// Private to the user, like the lock and the socket in it. Empty when there is none the user
+// owns (Qt has said why on standard error).
 QString runtimeFolder() {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    QDir().mkpath(folder);
+    if (!folder.isEmpty())
+        QDir().mkpath(folder);
     return folder;
 }
 
@@ -20,8 +24,21 @@ SingleInstance::SingleInstance()
     : folder_(runtimeFolder()), socketPath_(folder_ + QStringLiteral("/plimbo-installer.socket")),
       lock_(folder_ + QStringLiteral("/plimbo-installer.lock")) {}
 
-bool SingleInstance::claim() {
-    return lock_.tryLock(0); // a lock left by a killed installer is stale and taken over
+bool SingleInstance::anotherRuns() {
+    // A lock left by a killed installer is stale and taken over.
+    if (!folder_.isEmpty() && lock_.tryLock(0)) {
+        guarded_ = true;
+        return false;
+    }
+    if (!folder_.isEmpty() && lock_.error() == QLockFile::LockFailedError)
+        return true;
+    // Ending here would install nothing while no other installer runs.
+    const QString problem =
+        folder_.isEmpty()
+            ? QStringLiteral("No runtime folder of the user's own")
+            : QStringLiteral("The runtime folder %1 cannot hold the installer's lock").arg(folder_);
+    printErrorLine(problem + QStringLiteral("; going on without checking for another installer."));
+    return false;
 }
 
 void SingleInstance::askRunningToRaise() {
@@ -31,6 +48,8 @@ void SingleInstance::askRunningToRaise() {
 }
 
 void SingleInstance::raiseOnRequest(QWidget *window) {
+    if (!guarded_)
+        return; // without the lock, a socket there is not this installer's to replace
     QLocalServer::removeServer(socketPath_); // a killed installer's socket
     server_.listen(socketPath_);
     QObject::connect(&server_, &QLocalServer::newConnection, window, [this, window] {

@@ -11,11 +11,12 @@ class SingleInstance {
   public:
     SingleInstance();
 
-    // False when another installer runs. Needs no application object.
-    bool claim();
+    // True only when another installer holds the lock. A runtime folder that cannot hold it is
+    // said on standard error, and this installer goes on unguarded. Needs no application object.
+    bool anotherRuns();
     // Asks the running installer to bring its window to the front.
     void askRunningToRaise();
-    // Brings `window` to the front whenever a later installer asks.
+    // Brings `window` to the front whenever a later installer asks (when this one is guarded).
     void raiseOnRequest(QWidget *window);
 
   private:
@@ -23,4 +24,5 @@ class SingleInstance {
     const QString socketPath_;
     QLockFile lock_;
     QLocalServer server_;
+    bool guarded_ = false;
 };

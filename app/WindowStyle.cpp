@@ -1,5 +1,6 @@
 #include "app/WindowStyle.h"
 
+#include <QGuiApplication>
 #include <QWidget>
 
 void styleInstallerWindow(QWidget *view) {
@@ -10,4 +11,8 @@ void styleInstallerWindow(QWidget *view) {
                            ~(Qt::WindowCloseButtonHint | Qt::WindowMinMaxButtonsHint |
                              Qt::WindowFullscreenButtonHint));
     window->setFixedSize(window->size());
+}
+
+bool platformPlacesWindows() {
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }

@@ -6,3 +6,6 @@ class QWidget;
 // no close, minimise, full-screen or resize controls. The title stays for the window system's
 // lists. Does nothing while `view` is not in a window of its own.
 void styleInstallerWindow(QWidget *view);
+
+// False where the window system places windows itself and a client cannot move them (Wayland).
+bool platformPlacesWindows();

@@ -6,6 +6,7 @@
 #include "archive/ReadEntries.h"
 #include "archive/StagedBundle.h"
 #include "archive/TarReader.h"
+#include "archive/UniqueFd.h"
 #include "archive/WriteEntries.h"
 #include "platform/Deployment.h"
 #include "platform/Log.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -25,11 +27,18 @@ namespace {
 // for a while, and keep memory well bounded.
 constexpr size_t kQueueCapacity = 4 << 20;
 
-// Permissions, times, ACLs and file flags as archived; owners are not restored. The archive comes
-// from the network, so no entry may climb out with ".." or write through a symbolic link.
-constexpr int kExtractOptions = ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_ACL |
+// Times, ACLs and file flags as archived; modes as for any file the user makes, under the umask
+// and without setuid, setgid or sticky bits, so that no other account may change or take over the
+// bundle; owners are not restored. The archive comes from the network, so no entry may climb out
+// with ".." or write through a symbolic link.
+constexpr int kExtractOptions = ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_ACL |
                                 ARCHIVE_EXTRACT_FFLAGS | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
                                 ARCHIVE_EXTRACT_SECURE_SYMLINKS;
+
+// Never through a link; a file that cannot be opened fails without a word.
+UniqueFd openArchiveFile(const QString &path) {
+    return UniqueFd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+}
 
 // The disk writer refuses to go through any symbolic link on an entry's way, including links
 // above the bundle (such as /tmp on macOS), so the bundle's parent is given by its real path.
@@ -65,13 +74,10 @@ Extraction extractEntries(TarReader &reader, archive *writer, const QByteArray &
     return std::max(read, written);
 }
 
-// A file that cannot be opened fails without a word; one that is not an archive gets the reader's
-// message.
-Extraction extractArchive(const QString &archivePath, const QByteArray &bundle) {
-    QFile file(archivePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return Extraction::Fatal;
-    FileInput input(file.handle());
+// Read from the file's start, whatever was read of it before; a file that is not an archive gets
+// the reader's message.
+Extraction extractArchive(int archiveFd, const QByteArray &bundle) {
+    FileInput input(archiveFd);
     TarReader reader(input);
     const std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_disk_new(),
                                                                          archive_write_free);
@@ -100,20 +106,25 @@ PlArchive::PlArchive()
 PlArchive::PlArchive(QString archivePath, QString installPath)
     : archivePath_(std::move(archivePath)), installPath_(std::move(installPath)) {}
 
-void PlArchive::untar() {
-    run(OnFatal::EndProcess);
+void PlArchive::untar(int archiveFd) {
+    run(archiveFd, OnFatal::EndProcess);
+}
+
+int PlArchive::extract(int archiveFd) {
+    return run(archiveFd, OnFatal::Return);
 }
 
 int PlArchive::extract() {
-    return run(OnFatal::Return);
+    const UniqueFd file = openArchiveFile(archivePath_);
+    return file ? extract(file.get()) : 1;
 }
 
-int PlArchive::run(OnFatal onFatal) {
+int PlArchive::run(int archiveFd, OnFatal onFatal) {
     Extraction extraction = Extraction::Fatal;
     {
         StagedBundle staged(resolvedInstallPath(installPath_));
         if (!staged.path().isEmpty())
-            extraction = extractArchive(archivePath_, staged.path());
+            extraction = extractArchive(archiveFd, staged.path());
         if (extraction == Extraction::Finished && staged.putInPlace()) {
             nsLog(QStringLiteral("Decompress finished."));
             return 0;
@@ -127,10 +138,10 @@ int PlArchive::run(OnFatal onFatal) {
 }
 
 int PlArchive::listArchive() {
-    QFile file(archivePath_);
-    if (!file.open(QIODevice::ReadOnly))
+    const UniqueFd archiveFile = openArchiveFile(archivePath_);
+    if (!archiveFile)
         terminateProcess(1);
-    FileInput input(file.handle());
+    FileInput input(archiveFile.get());
     TarReader reader(input);
     if (!reader.open())
         terminateProcess(1);

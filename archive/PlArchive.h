@@ -15,12 +15,16 @@ class PlArchive {
     PlArchive(); // the compiled-in archive and install paths
     PlArchive(QString archivePath, QString installPath);
 
-    // A fatal archive error, or an entry not written as archived (once the others have had their
-    // turn), ends the process with status 1, the earlier bundle untouched.
-    void untar();
+    // Extracts the archive open as `archiveFd`, read from its start, so that the bytes unpacked
+    // are those checked through the same descriptor, whatever happens to its name. A fatal
+    // archive error, an entry not written as archived (once the others have had their turn), or
+    // nothing to install at all, ends the process with status 1, the earlier bundle untouched.
+    // The new bundle is on disk before it replaces the earlier one.
+    void untar(int archiveFd);
     // The same extraction, returning the status the process should end with: 0 once the new
     // bundle is in place, 1 when the extraction failed.
-    int extract();
+    int extract(int archiveFd);
+    int extract();     // of the archive at its path, which a link never stands for
     int listArchive(); // prints each entry's name on standard output; returns how many
 
     // Kept for whoever wants to hear of the end of an extraction; the class itself never calls
@@ -30,7 +34,7 @@ class PlArchive {
 
   private:
     enum class OnFatal { EndProcess, Return };
-    int run(OnFatal onFatal);
+    int run(int archiveFd, OnFatal onFatal);
 
     QString archivePath_;
     QString installPath_;

@@ -1,15 +1,31 @@
 #include "archive/RemoveTree.h"
 
-namespace fs = std::filesystem;
+#include "archive/TreeWalk.h"
 
-bool removeTree(const fs::path &root) {
-    std::error_code error;
-    constexpr auto openUp = fs::perm_options::add | fs::perm_options::nofollow;
-    fs::permissions(root, fs::perms::owner_all, openUp, error);
-    // An entry is opened up as it is visited, before the iterator goes into it.
-    for (auto it = fs::recursive_directory_iterator(root, error); it != fs::end(it);
-         it.increment(error))
-        fs::permissions(it->path(), fs::perms::owner_all, openUp, error);
-    fs::remove_all(root, error);
-    return !error;
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+bool removeTree(const std::filesystem::path &root) {
+    std::string name;
+    const UniqueFd parent = openParent(root, name);
+    return parent && removeTreeAt(parent.get(), name.c_str());
+}
+
+bool removeTreeAt(int parent, const char *name) {
+    // Write and search permission in a folder is what removing its entries takes.
+    const TreeVisitor remove{
+        S_IRWXU,
+        false,
+        [](int folder, const char *entry, unsigned char) {
+            return ::unlinkat(folder, entry, 0) == 0;
+        },
+        [](int folder, const char *entry, int) {
+            return ::unlinkat(folder, entry, AT_REMOVEDIR) == 0;
+        },
+    };
+    struct stat info {};
+    if (::fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
+        return true;
+    return walkTree(parent, name, remove);
 }

@@ -1,6 +1,8 @@
 #include "archive/StagedBundle.h"
 
 #include "archive/RemoveTree.h"
+#include "archive/SyncTree.h"
+#include "archive/UniqueFd.h"
 #include "platform/Log.h"
 
 #include <QDir>
@@ -65,14 +67,39 @@ StagedBundle::~StagedBundle() {
         removeTree(folder_.toStdString());
 }
 
+// The order makes a power cut at any moment leave the earlier bundle or the new one, whole: the
+// new tree is on disk before the swap, and the swap is before the earlier tree goes.
 bool StagedBundle::putInPlace() {
-    struct stat staged {};
-    // An archive without entries writes nothing.
-    if (::lstat(path_.constData(), &staged) == 0 && exchange(path_, install_) != 0 &&
-        (errno != ENOENT || ::rename(path_.constData(), install_.constData()) != 0)) {
-        printSystemError(QStringLiteral("Cannot put the new bundle in place at"), install_);
+    struct stat existing {};
+    if (::lstat(path_.constData(), &existing) != 0) { // an archive without entries writes nothing
+        if (::lstat(install_.constData(), &existing) != 0) {
+            printErrorLine(QStringLiteral("The archive holds no bundle, nothing is installed at %1")
+                               .arg(QFile::decodeName(install_)));
+            return false;
+        }
+    } else if (!syncTree(path_) || !swapIn()) {
         return false;
     }
     removeTree(std::exchange(folder_, {}).toStdString()); // with the earlier bundle, swapped in
     return true;
+}
+
+bool StagedBundle::swapIn() {
+    const bool swapped = exchange(path_, install_) == 0;
+    if (!swapped && (errno != ENOENT || ::rename(path_.constData(), install_.constData()) != 0)) {
+        printSystemError(QStringLiteral("Cannot put the new bundle in place at"), install_);
+        return false;
+    }
+    const QByteArray parent =
+        QByteArray::fromStdString(fs::path(install_.toStdString()).parent_path().string());
+    const UniqueFd folder(::open(parent.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder && flushToDisk(folder.get()))
+        return true;
+    printSystemError(QStringLiteral("Cannot write to disk the folder"), parent);
+    // Put back as it was, so that the earlier bundle stays the installed one.
+    if (swapped)
+        exchange(path_, install_);
+    else
+        ::rename(install_.constData(), path_.constData());
+    return false;
 }

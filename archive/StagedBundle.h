@@ -15,11 +15,15 @@ class StagedBundle {
     // Where the new bundle is to be unpacked; empty when no staging folder could be made (the
     // reason is printed).
     const QByteArray &path() const { return path_; }
-    // Swaps the staged bundle with the earlier one, or renames it when there is none, then removes
-    // the earlier tree. False, with the reason printed, when nothing was put in place.
+    // Writes the staged bundle to disk, swaps it with the earlier one, or renames it when there is
+    // none, writes that to disk and then removes the earlier tree. An archive without entries
+    // leaves the earlier bundle. False, with the reason printed, when nothing was put in place or
+    // no bundle is there at all.
     bool putInPlace();
 
   private:
+    bool swapIn(); // false, with everything as it was, unless the swap reached the disk
+
     QByteArray install_;
     QByteArray folder_; // the staging folder, which holds the new bundle
     QByteArray path_;

@@ -1,18 +1,24 @@
 #include "archive/WriteEntries.h"
 
 #include "archive/EntryQueue.h"
+#include "archive/SyncTree.h"
 
 #include <algorithm>
 #include <archive.h>
+#include <archive_entry.h>
 #include <err.h>
 
 namespace {
 
-Extraction finishEntry(archive *writer) {
+// A file with data written starts on its way to disk as soon as it is closed, while the next
+// ones are written.
+Extraction finishEntry(archive *writer, archive_entry *entry) {
     const int result = archive_write_finish_entry(writer);
-    if (result >= ARCHIVE_OK)
-        return Extraction::Finished;
-    return reportFatal(writer, result) ? Extraction::Fatal : Extraction::Failed;
+    if (result < ARCHIVE_OK)
+        return reportFatal(writer, result) ? Extraction::Fatal : Extraction::Failed;
+    if (archive_entry_filetype(entry) == AE_IFREG && archive_entry_size(entry) > 0)
+        startWriteback(archive_entry_pathname(entry));
+    return Extraction::Finished;
 }
 
 Extraction writeBlock(archive *writer, const EntryPiece &block) {
@@ -29,17 +35,17 @@ Extraction writeBlock(archive *writer, const EntryPiece &block) {
 // An entry stays open until the next one's header, or the end, arrives.
 Extraction writeEntries(EntryQueue &queue, archive *writer) {
     Extraction outcome = Extraction::Finished;
-    bool open = false;
+    EntryPtr open;
     bool writing = false; // the open entry's data goes to disk
     while (outcome != Extraction::Fatal) {
         std::optional<EntryPiece> piece = queue.pop();
         if (open && (!piece || piece->header))
-            outcome = std::max(outcome, finishEntry(writer));
+            outcome = std::max(outcome, finishEntry(writer, open.get()));
         if (!piece || outcome == Extraction::Fatal)
             break;
         if (piece->header) {
-            open = true;
-            writing = archive_write_header(writer, piece->header.get()) >= ARCHIVE_OK;
+            open = std::move(piece->header);
+            writing = archive_write_header(writer, open.get()) >= ARCHIVE_OK;
             if (!writing) {
                 printArchiveError(writer);
                 outcome = Extraction::Failed;

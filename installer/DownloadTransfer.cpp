@@ -1,9 +1,12 @@
-// The controller's side of the download: start, progress, speed line, resumption.
+// The controller's side of the download: start, progress, speed line, resumption, and the
+// failures told on the status line.
 #include "analytics/GaEvent.h"
 #include "installer/NumberText.h"
 #include "installer/ViewController.h"
+#include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/ViewGeometry.h"
+#include "system/Places.h"
 #include "ui/Fonts.h"
 #include "ui/PlProgress.h"
 #include "ui/TextView.h"
@@ -11,6 +14,7 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <QTextEdit>
+#include <QTimer>
 #include <cmath>
 
 DownloadSession *ViewController::urlSession() {
@@ -37,11 +41,22 @@ void ViewController::setDownloadTask(std::shared_ptr<DownloadTask> task) {
     downloadTask_ = std::move(task);
 }
 
+// Nothing is downloaded for a bundle that could not be put in place.
+void ViewController::startInstallation(const QUrl &url) {
+    const QString fault = prepareInstallFolders(deployment_.installPath, deployment_.archivePath);
+    if (!fault.isEmpty())
+        return tellLasting(QStringLiteral("Cannot install into ") + fault);
+    startTransfer(url);
+}
+
 void ViewController::startTransfer(const QUrl &url) {
+    telling_ = false;
+    archiveUrl_ = url;
     if (gaEvent)
         gaEvent->send(QStringLiteral("start_download"),
                       {{QStringLiteral("url"), QString::fromUtf8(url.toEncoded())}});
-    std::shared_ptr<DownloadTask> task = urlSession()->downloadTask(url);
+    std::shared_ptr<DownloadTask> task =
+        urlSession()->downloadTask(url, statement_ ? statement_->length : -1);
     task->resume();
     setDownloadTask(std::move(task));
 }
@@ -51,6 +66,7 @@ void ViewController::didWriteData(DownloadSession *, DownloadTask *task, int64_t
     if (task != downloadTask().get())
         return;
     writeInSecond += bytesWritten;
+    retryDelayMs_ = timings_.resumeDelayMs; // it flows again: a later failure starts afresh
     const double fraction = double(written) / double(expected);
     totalBytesWritten = written;
     totalBytesExpectedToWrite = expected;
@@ -83,6 +99,8 @@ void ViewController::calcSpeed() {
     const double megabytesPerSecond = double(bytes) * kPerKi * kPerKi;
     const double downloaded = double(totalBytesWritten) * kPerKi * kPerKi;
     const double total = double(totalBytesExpectedToWrite) * kPerKi * kPerKi;
+    if (telling_)
+        return;
     const QString downloadedText = fixedText(downloaded, 1);
     // A server that announces no length reports a negative total: show the amount alone.
     const QString totalText =
@@ -96,16 +114,55 @@ void ViewController::calcSpeed() {
 
 void ViewController::didCompleteWithError(DownloadSession *, DownloadTask *,
                                           const std::optional<DownloadError> &error) {
-    if (!error || !error->resumeData)
-        return;
-    runOnMainAfter(timings_.resumeDelayMs,
-                   [this, resumeData = *error->resumeData] { resumeTransfer(resumeData); });
+    if (error && error->wrongFile)
+        return refuseRelease(error->description); // the session said why on standard error
+    if (error)
+        runOnMainAsync([this, error = *error] { afterFailedTransfer(error); });
 }
 
-void ViewController::resumeTransfer(const QByteArray &resumeData) {
-    std::shared_ptr<DownloadTask> task = urlSession()->downloadTaskWithResumeData(resumeData);
+void ViewController::afterFailedTransfer(const DownloadError &error) {
+    const QString what = error.status
+                             ? QStringLiteral("The download server answered %1").arg(error.status)
+                             : QStringLiteral("The download failed: ") + error.description;
+    if (!error.transient)
+        return tellLasting(what);
+    tellTransient(what, [this, resumeData = error.resumeData] { resumeTransfer(resumeData); });
+}
+
+void ViewController::resumeTransfer(const std::optional<QByteArray> &resumeData) {
+    telling_ = false;
+    std::shared_ptr<DownloadTask> task = resumeData
+                                             ? urlSession()->downloadTaskWithResumeData(*resumeData)
+                                             : urlSession()->downloadTask(archiveUrl_, statement_ ? statement_->length : -1);
     setDownloadTask(task);
     if (task)
         task->resume();
     ++autoRetryCount;
+}
+
+void ViewController::tellTransient(const QString &what, std::function<void()> retry) {
+    const int delayMs = retryDelayMs_;
+    retryDelayMs_ = std::min(delayMs * 2, std::max(delayMs, timings_.longestRetryDelayMs));
+    const QString next = QStringLiteral("Trying again in %1 s").arg((delayMs + 999) / 1000);
+    printErrorLine(what + QStringLiteral(". ") + next);
+    tell(what, next);
+    runOnMainAfter(delayMs, std::move(retry));
+}
+
+void ViewController::tellLasting(const QString &what) {
+    printErrorLine(what + QStringLiteral(". Installation stopped"));
+    tell(what, QStringLiteral("Installation stopped"));
+}
+
+void ViewController::tell(const QString &what, const QString &next) {
+    telling_ = true;
+    replaceTextFitting(text(), what, QStringLiteral(". ") + next);
+}
+
+// The person gets a moment to read why before the installer ends.
+void ViewController::refuseRelease(const QString &fault) {
+    runOnMainAsync([this, fault] {
+        tell(fault, QStringLiteral("Installation stopped"));
+        QTimer::singleShot(timings_.refusalShownMs, [] { terminateProcess(1); });
+    });
 }

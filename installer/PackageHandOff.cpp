@@ -1,9 +1,10 @@
-// The controller's side of the finished download: report it, move it where the extractor expects
-// it, and extract it away from the main thread.
+// The controller's side of the finished download: report it, check it, put it where the archive
+// is kept, and extract it away from the main thread.
 #include "analytics/GaEvent.h"
+#include "archive/FileDigest.h"
 #include "archive/PlArchive.h"
-#include "archive/RemoveTree.h"
-#include "installer/ArchiveSignature.h"
+#include "archive/PlaceArchive.h"
+#include "archive/UniqueFd.h"
 #include "installer/NumberText.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
@@ -11,6 +12,10 @@
 
 #include <QFile>
 #include <QThreadPool>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
 
 void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
                                             const QString &path) {
@@ -22,45 +27,47 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
             {{QStringLiteral("duration"), shortestDecimalText(elapsed.count())},
              {QStringLiteral("auto_retry_count"), QString::number(autoRetryCount.load())}});
 
-    // Only what the maker published is ever unpacked.
-    if (!deployment_.updatePublicKey.isEmpty()) {
+    // One descriptor for the check and the extraction: the bytes unpacked are the bytes checked,
+    // whatever happens to the file's name meanwhile.
+    UniqueFd archive(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!archive) {
+        printErrorLine(QStringLiteral("Cannot open the download %1: %2")
+                           .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        return;
+    }
+    // Only the archive the maker's statement names is ever unpacked.
+    if (statement_) {
+        const std::optional<FileDigest> digest = fileDigest(archive.get());
         const QString fault =
-            archiveSignatureFault(path, deployment_.updatePublicKey, archiveSignature_);
+            digest ? archiveFault(*statement_, digest->length, digest->sha512)
+                   : QStringLiteral("Cannot read the archive to check it: ") +
+                         QString::fromLocal8Bit(std::strerror(errno));
         if (!fault.isEmpty()) {
             printErrorLine(fault);
             QFile::remove(path);
-            terminateProcess(1);
+            return refuseRelease(fault);
         }
     }
-    removeTree(QFile::encodeName(deployment_.archivePath).toStdString());
-    // Renames where it can, copies and removes across file systems.
-    QFile delivered(path);
-    QString archivePath = deployment_.archivePath;
-    if (!delivered.rename(archivePath)) {
-        printLine(delivered.errorString());
+    if (!placeArchive(path, archive.get(), deployment_.archivePath)) {
         nsLog(QStringLiteral("move to dst error"));
-        // The session removes the download once this returns, so it is kept under a name of its
-        // own beside it and extracted from there.
-        archivePath = path + QStringLiteral(".tar.gz");
-        if (!delivered.rename(archivePath))
-            return;
-        printLine(QStringLiteral("Extracting the download where it lies: ") + archivePath);
+        // The descriptor keeps the download for the extraction; its name is not needed any more.
+        QFile::remove(path);
+        printLine(QStringLiteral("Extracting the download from the installer's own copy"));
     }
     nsLog(QStringLiteral("Download finish start to untar"));
     QThreadPool::globalInstance()->start(
-        [this, archivePath] { extractAndShowSuccess(archivePath); });
+        [this, fd = std::make_shared<UniqueFd>(std::move(archive))] {
+            extractAndShowSuccess(fd->get());
+        });
 }
 
-void ViewController::extractAndShowSuccess(const QString &archivePath) {
+void ViewController::extractAndShowSuccess(int archive) {
     if (gaEvent)
         gaEvent->send(QStringLiteral("ungzip"));
-    if (plArchive && archivePath == deployment_.archivePath) {
-        plArchive->untar();
-    } else if (plArchive) {
-        const int status = PlArchive(archivePath, deployment_.installPath).extract();
-        QFile::remove(archivePath);
-        if (status != 0)
-            terminateProcess(status);
-    }
+    if (plArchive)
+        plArchive->untar(archive);
+    if (statement_)
+        recordInstalledVersion(statement_->version);
     runOnMainAsync([this] { showSuccessScreen(); });
 }

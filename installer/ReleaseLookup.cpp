@@ -1,7 +1,9 @@
 #include "installer/ReleaseLookup.h"
 
+#include "installer/ReleaseStatement.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
+#include "platform/MainQueue.h"
 #include "platform/SharedSession.h"
 
 #include <QJsonDocument>
@@ -24,40 +26,86 @@ std::optional<Release> releaseFromAnswer(const QByteArray &body) {
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != u"https" || url.host().isEmpty())
         return std::nullopt;
-    return Release{url, object.value(QLatin1String("signature")).toString().toLatin1()};
+    return Release{url, object.value(QLatin1String("statement")).toString().toLatin1(),
+                   object.value(QLatin1String("signature")).toString().toLatin1()};
 }
 
-std::future<std::optional<Release>> lookUpLatestRelease(const Deployment &deployment,
-                                                        int timeoutMs) {
+void lookUpLatestRelease(const Deployment &deployment, int timeoutMs,
+                         std::function<void(const LookupOutcome &)> done) {
     HttpRequest request;
-    request.url = QUrl(deployment.releaseService +
-                       QStringLiteral("/v1/apps/latest?store=CONSOLE_ZIP&platform=CONSOLE_OSX"));
+    request.url = QUrl(deployment.releaseService + QStringLiteral("/v1/apps/latest?store=") +
+                       releaseStore + QStringLiteral("&platform=") + deployment.releasePlatform);
     request.timeoutMs = timeoutMs;
+    // The service's own scheme, which every deployment makes https, also after a redirect.
+    request.protocols = request.url.scheme().toLatin1();
     request.extraCaFile = deployment.extraCaFile;
-    auto holder = std::make_shared<std::promise<std::optional<Release>>>();
-    SharedSession::shared().start(request, [holder](const HttpAnswer &answer) {
-        if (answer.body) {
-            holder->set_value(releaseFromAnswer(*answer.body));
-            return;
+    SharedSession::shared().start(request, [done](const HttpAnswer &answer) {
+        LookupOutcome outcome;
+        outcome.transient = answer.transient;
+        if (!answer.body) {
+            printLine(QStringLiteral("Failed to load: ") + answer.error);
+            outcome.failure = QStringLiteral("Cannot reach the release service: ") + answer.error;
+        } else if ((outcome.release = releaseFromAnswer(*answer.body))) {
+            outcome.transient = false;
+        } else if (answer.status >= 400) {
+            outcome.failure = QStringLiteral("The release service answered %1").arg(answer.status);
+        } else {
+            outcome.failure = QStringLiteral("The release service named no usable release");
         }
-        printLine(QStringLiteral("Failed to load: ") + answer.error);
-        holder->set_value(std::nullopt);
+        done(outcome);
     });
+}
+
+std::future<LookupOutcome> lookUpLatestRelease(const Deployment &deployment, int timeoutMs) {
+    auto holder = std::make_shared<std::promise<LookupOutcome>>();
+    lookUpLatestRelease(deployment, timeoutMs,
+                        [holder](const LookupOutcome &outcome) { holder->set_value(outcome); });
     return holder->get_future();
 }
 
-void ViewController::setReleaseLookup(std::future<std::optional<Release>> lookup) {
+void ViewController::setReleaseLookup(std::future<LookupOutcome> lookup) {
     releaseLookup_ = std::move(lookup);
 }
 
 std::optional<QUrl> ViewController::fetchLatestReleaseURL() {
     // The main thread really waits here, with no event loop, until the session's thread answers.
-    std::future<std::optional<Release>> answered =
+    std::future<LookupOutcome> answered =
         releaseLookup_.valid() ? std::move(releaseLookup_)
                                : lookUpLatestRelease(deployment_, timings_.requestTimeoutMs);
-    const std::optional<Release> release = answered.get();
-    if (!release)
+    return takeLookupOutcome(answered.get());
+}
+
+std::optional<QUrl> ViewController::takeLookupOutcome(const LookupOutcome &outcome) {
+    if (!outcome.release) {
+        if (outcome.transient)
+            tellTransient(outcome.failure, [this] { lookUpAgain(); });
+        else
+            tellLasting(outcome.failure);
         return std::nullopt;
-    archiveSignature_ = release->signature;
-    return release->archiveUrl;
+    }
+    // With a key built in, only a release the maker signed for this installer, no older than
+    // what it installed before and not expired, is downloaded at all.
+    if (!deployment_.updatePublicKey.isEmpty()) {
+        const StatementCheck check = checkStatement(
+            outcome.release->statement, outcome.release->signature, deployment_.updatePublicKey,
+            {releaseStore, deployment_.releasePlatform, highestInstalledVersion(),
+             QDateTime::currentDateTimeUtc()});
+        if (!check.statement) {
+            printErrorLine(check.fault);
+            refuseRelease(check.fault);
+            return std::nullopt;
+        }
+        statement_ = check.statement;
+    }
+    return outcome.release->archiveUrl;
+}
+
+void ViewController::lookUpAgain() {
+    lookUpLatestRelease(deployment_, timings_.requestTimeoutMs,
+                        [this](const LookupOutcome &outcome) {
+                            runOnMainAsync([this, outcome] {
+                                if (const std::optional<QUrl> url = takeLookupOutcome(outcome))
+                                    startInstallation(*url);
+                            });
+                        });
 }

@@ -1,17 +1,21 @@
 // The success panel that replaces the progress screen, and the launch its button starts.
 #include "analytics/GaEvent.h"
+#include "app/WindowStyle.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
 #include "platform/SharedSession.h"
 #include "platform/ViewAnimations.h"
 #include "platform/ViewGeometry.h"
-#include "system/CommandRunner.h"
+#include "system/DesktopEntry.h"
+#include "system/Launch.h"
+#include "system/Places.h"
 #include "ui/Colors.h"
 #include "ui/Fonts.h"
 #include "ui/ImageView.h"
 #include "ui/PlProgress.h"
 #include "ui/TextView.h"
 
+#include <QFileInfo>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QTextEdit>
@@ -57,15 +61,33 @@ QTextEdit *makeCentredLine(const QString &text, const QString &font, double size
     return view;
 }
 
+// The installed application in the menu; not where a desktop has none or nothing was installed.
+void addInstalledToMenu(const QString &installPath) {
+#ifndef Q_OS_MACOS
+    if (!QFileInfo(bundleProgram(installPath)).isExecutable())
+        return;
+    const QString fault =
+        addToApplicationMenu(installPath, resolvePlace(QStringLiteral("$XDG_DATA_HOME")));
+    if (!fault.isEmpty())
+        printErrorLine(QStringLiteral("Plimbo could not be added to the application menu: ") +
+                       fault);
+#else
+    Q_UNUSED(installPath);
+#endif
+}
+
 } // namespace
 
 void ViewController::showSuccessScreen() {
+    addInstalledToMenu(deployment_.installPath);
     QWidget *window = view_->window();
     const QRect old = window->geometry();
     // About the old centre, truncated toward zero like the window system's own arithmetic.
-    const QRect target(int(std::trunc(old.x() + (old.width() - kPanelSize.width()) * 0.5)),
-                       int(std::trunc(old.y() + (old.height() - kPanelSize.height()) * 0.5)),
-                       kPanelSize.width(), kPanelSize.height());
+    QRect target(int(std::trunc(old.x() + (old.width() - kPanelSize.width()) * 0.5)),
+                 int(std::trunc(old.y() + (old.height() - kPanelSize.height()) * 0.5)),
+                 kPanelSize.width(), kPanelSize.height());
+    if (!platformPlacesWindows())
+        target.moveTopLeft(old.topLeft());
 
     removeAnimation(imageView(), QStringLiteral("rotateAnimation"));
     const QList<QWidget *> kept = {imageView_, text_, percent_, customProgress_};
@@ -87,19 +109,30 @@ void ViewController::showSuccessScreen() {
     button->setAccessibleDescription(QStringLiteral(
         "The installation was successful. Click OK and start to explore spaces in Plimbo"));
     button->setFocus(Qt::OtherFocusReason);
-    addSubview(view_,
-               makeCentredLine(QStringLiteral("Click OK and start to explore spaces in Plimbo"),
-                               QStringLiteral("Rubik-Regular"), 14,
-                               hexColor(QStringLiteral("#FFFFFF"), 0.6), QRectF(0, 84, 378, 14)));
+    successSubtitle_ =
+        makeCentredLine(QStringLiteral("Click OK and start to explore spaces in Plimbo"),
+                        QStringLiteral("Rubik-Regular"), 14,
+                        hexColor(QStringLiteral("#FFFFFF"), 0.6), QRectF(0, 84, 378, 14));
+    addSubview(view_, successSubtitle_);
     addSubview(view_, makeCentredLine(QStringLiteral("The installation was successful"),
                                       QStringLiteral("Rubik-Medium"), 16, Qt::white,
                                       QRectF(0, 110, 378, 16)));
 }
 
 void ViewController::launchPlimbo(QObject *) {
+    if (launchFailed_)
+        terminateProcess(exitStatus()); // the person has read why
     if (gaEvent)
         gaEvent->send(QStringLiteral("launch_plimbo"));
-    runShellCommand(deployment_.launchCommand);
+    const QString fault = launchApplication(deployment_.installPath, deployment_.launchCommand);
+    if (!fault.isEmpty()) {
+        launchFailed_ = true;
+        printErrorLine(QStringLiteral("Plimbo could not be started: ") + fault);
+        if (successSubtitle_)
+            replaceTextFitting(successSubtitle_,
+                               QStringLiteral("Plimbo could not be started: ") + fault, {});
+        return;
+    }
     // The application is on its way; the hits still travelling (this one among them) get a
     // moment to leave before the installer ends, the window already gone.
     view_->window()->hide();

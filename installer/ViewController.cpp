@@ -28,7 +28,7 @@ ViewController::ViewController(Deployment deployment, ControllerTimings timings)
 
 ViewController::ViewController(QWidget *rootView, Deployment deployment, ControllerTimings timings)
     : startTime(std::chrono::system_clock::now()), deployment_(std::move(deployment)),
-      timings_(timings), view_(rootView) {}
+      timings_(timings), view_(rootView), retryDelayMs_(timings.resumeDelayMs) {}
 
 // Once in a window the root view belongs to it, and a view on screen to its parent; whatever is
 // in neither (never shown, or taken off by the success panel) is deleted here, the root last.
@@ -69,7 +69,7 @@ void ViewController::viewDidLoad() {
     timer->start(1000);
 
     if (const std::optional<QUrl> url = fetchLatestReleaseURL())
-        startTransfer(*url);
+        startInstallation(*url);
 }
 
 void ViewController::viewWillAppear() {

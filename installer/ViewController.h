@@ -1,6 +1,7 @@
 #pragma once
 
 #include "installer/ReleaseLookup.h"
+#include "installer/ReleaseStatement.h"
 #include "platform/Deployment.h"
 #include "platform/DownloadSession.h"
 
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,10 +27,12 @@ class QTextEdit;
 
 // Waits the installer uses; tests shorten them.
 struct ControllerTimings {
-    int requestTimeoutMs = 60000; // the release lookup
-    int stallTimeoutSeconds = 60; // a transfer with no bytes for this long fails
-    int resumeDelayMs = 5000;     // from a failed transfer to its resumption
-    int windowAnimationMs = 200;  // the shrink to the success panel
+    int requestTimeoutMs = 60000;    // the release lookup
+    int stallTimeoutSeconds = 60;    // a transfer with no bytes for this long fails
+    int resumeDelayMs = 5000;        // from a failed lookup or transfer to the first try again
+    int longestRetryDelayMs = 60000; // each later try waits twice as long, up to this
+    int windowAnimationMs = 200;     // the shrink to the success panel
+    int refusalShownMs = 3000;       // a refused release on the status line, before the end
 };
 
 // The installer: the content controller of the one window. The whole installation runs as its
@@ -52,8 +56,12 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     std::optional<QUrl> fetchLatestReleaseURL();
     // A lookup started before the controller, which fetchLatestReleaseURL() then waits for
     // instead of starting its own.
-    void setReleaseLookup(std::future<std::optional<Release>> lookup);
+    void setReleaseLookup(std::future<LookupOutcome> lookup);
     void showSuccessScreen();
+    // 1 once the installed application could not be started, else 0: how the process ends.
+    int exitStatus() const { return launchFailed_ ? 1 : 0; }
+    // From any thread: tells why the release is refused, then ends the installer with status 1.
+    void refuseRelease(const QString &fault);
 
     // The download session's callbacks, on its own thread.
     void didWriteData(DownloadSession *session, DownloadTask *task, int64_t bytesWritten,
@@ -95,10 +103,21 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     static constexpr double kBarHeight = 17.0; // the progress bar and its track
 
     double rootWidth() const;
+    std::optional<QUrl> takeLookupOutcome(const LookupOutcome &outcome);
+    void lookUpAgain();
+    void startInstallation(const QUrl &url);
     void startTransfer(const QUrl &url);
     void showProgress(double fraction);
-    void resumeTransfer(const QByteArray &resumeData);
-    void extractAndShowSuccess(const QString &archivePath);
+    void afterFailedTransfer(const DownloadError &error);
+    // Without resume data the transfer starts over from the archive's address.
+    void resumeTransfer(const std::optional<QByteArray> &resumeData);
+    // What went wrong, on standard error and on the status line, with what the installer does
+    // next: `retry` after a delay that doubles each time, or nothing more.
+    void tellTransient(const QString &what, std::function<void()> retry);
+    void tellLasting(const QString &what);
+    // The status line only, `what` cut short so that `next` fits.
+    void tell(const QString &what, const QString &next);
+    void extractAndShowSuccess(int archive); // the open archive, read from its start
 
     const Deployment deployment_;
     const ControllerTimings timings_;
@@ -110,6 +129,12 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     std::unique_ptr<DownloadSession> urlSession_;
     mutable std::mutex downloadTaskMutex_;
     std::shared_ptr<DownloadTask> downloadTask_;
-    std::future<std::optional<Release>> releaseLookup_;
-    QByteArray archiveSignature_; // from the release answer, before the transfer starts
+    std::future<LookupOutcome> releaseLookup_;
+    // The maker's word on the archive, from the release answer, before the transfer starts.
+    std::optional<ReleaseStatement> statement_;
+    QUrl archiveUrl_;
+    std::atomic<int> retryDelayMs_;
+    bool telling_ = false; // a failure is on the status line: the speed tick leaves it there
+    bool launchFailed_ = false;
+    QPointer<QTextEdit> successSubtitle_; // where a failed launch is told
 };

@@ -2,15 +2,14 @@
 
 #include "platform/AnswerPlan.h"
 #include "platform/CurlLoop.h"
+#include "platform/Log.h"
+#include "platform/PartialDownloads.h"
 #include "platform/ResumeData.h"
 #include "platform/Transport.h"
 
-#include <QDataStream>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QTemporaryFile>
+#include <QStorageInfo>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -21,11 +20,10 @@ using Clock = std::chrono::steady_clock;
 
 // About ten progress callbacks a second, whatever the speed.
 constexpr auto progressInterval = std::chrono::milliseconds(100);
+// Slower than this over the stall timeout is a stall, as silence is.
+constexpr long lowSpeedLimit = 1024;
 // Received bytes go to disk in writes this large, as the curl tool's own do.
 constexpr qsizetype writeBufferSize = 256 * 1024;
-const QString partialFilePrefix = QStringLiteral("plimbo-download-");
-// Beside a partial file that a later session may continue: its address and validator.
-const QString recordSuffix = QStringLiteral(".resume");
 
 bool isFetchable(const QUrl &url) {
     const QString scheme = url.scheme().toLower();
@@ -59,52 +57,22 @@ struct DownloadSession::State {
         std::lock_guard lock(mutex);
         stopping = std::move(loop);
     }
-
-    // The partial file that an earlier session kept of `url`, to be continued from the bytes that
-    // reached it; every other partial file and record in the folder goes.
-    std::optional<ResumeData> takeKeptDownload(const QUrl &url) {
-        std::optional<ResumeData> kept;
-        const QDir dir(folder);
-        for (const QString &name : dir.entryList({partialFilePrefix + u'*'}, QDir::Files)) {
-            const QString path = dir.filePath(name);
-            if (name.endsWith(recordSuffix) && QFileInfo::exists(path.chopped(recordSuffix.size())))
-                continue; // read with its partial file
-            QFile record(path + recordSuffix);
-            QDataStream in(&record);
-            QUrl recordedUrl;
-            QByteArray validator;
-            if (record.open(QIODevice::ReadOnly))
-                in >> recordedUrl >> validator;
-            const qint64 size = QFileInfo(path).size();
-            if (!kept && in.status() == QDataStream::Ok && recordedUrl == url && size > 0 &&
-                !validator.isEmpty()) {
-                kept = ResumeData{url, path, size, validator};
-                continue;
-            }
-            QFile::remove(path);
-            QFile::remove(path + recordSuffix);
-        }
-        return kept;
-    }
-
-    bool holdsPartialFile(const QString &path) const {
-        const QFileInfo info(path);
-        return info.absolutePath() == folder && info.fileName().startsWith(partialFilePrefix);
-    }
 };
+;
 
 // One transfer. Fixed at creation, then touched only on the loop thread from start() on.
 struct DownloadTask::Transfer {
     Transfer(DownloadTask *task, std::weak_ptr<DownloadSession::State> session, QUrl url,
-             std::optional<ResumeData> resumeFrom)
+             std::optional<ResumeData> resumeFrom, qint64 knownLength)
         : task(task), session(std::move(session)), url(std::move(url)),
-          resumeFrom(std::move(resumeFrom)) {}
+          resumeFrom(std::move(resumeFrom)), knownLength(knownLength) {}
     ~Transfer();
 
     DownloadTask *const task;
     const std::weak_ptr<DownloadSession::State> session;
     const QUrl url;
     const std::optional<ResumeData> resumeFrom;
+    const qint64 knownLength; // -1: whatever the server sends
 
     DownloadSession::State *state = nullptr; // outlives the loop thread's work
     bool started = false;
@@ -126,8 +94,9 @@ struct DownloadTask::Transfer {
     Clock::time_point lastReport;
     Clock::time_point lastByte;
     bool timedOut = false;
-    QString failure;     // why the session itself ended the transfer; never resumable
-    QString errorAnswer; // the server answered with an error; what was on disk still holds
+    QString failure;        // why the session itself ended the transfer; never resumable
+    bool wrongFile = false; // the server's file is not the one known beforehand
+    QString errorAnswer;    // the server answered with an error; what was on disk still holds
 
     void start(DownloadSession::State &owner, CurlLoop &loop, std::shared_ptr<DownloadTask> self);
     bool openFile();
@@ -138,9 +107,12 @@ struct DownloadTask::Transfer {
     static int tick(void *transfer, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     size_t receive(const char *data, size_t size);
     bool checkAnswer();
+    bool checkLength();
     bool refuse(const QString &why);
+    bool refuseWrongFile(const QString &why);
     bool store(const char *data, qsizetype size);
     bool flush();
+    QString writeFailure() const;
     void reportIfDue();
     void report();
 
@@ -150,7 +122,6 @@ struct DownloadTask::Transfer {
     std::optional<QByteArray> resumeDataAfterFailure() const;
     void releaseCurl();
     void discardFile();
-    void keepRecord();
     void complete(const std::optional<DownloadError> &error);
 };
 
@@ -204,12 +175,9 @@ bool DownloadTask::Transfer::openFile() {
         path = resumeFrom->partialFile;
         offset = resumeFrom->bytesWritten;
     } else {
-        QTemporaryFile temporary(state->folder + QLatin1Char('/') + partialFilePrefix +
-                                 QStringLiteral("XXXXXX"));
-        temporary.setAutoRemove(false);
-        if (!temporary.open())
+        path = createPartialFile(state->folder);
+        if (path.isEmpty())
             return refuse(QStringLiteral("cannot create a file in ") + state->folder);
-        path = temporary.fileName();
     }
     file = std::make_unique<QFile>(path);
     ownsFile = true;
@@ -235,6 +203,10 @@ void DownloadTask::Transfer::configure() {
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, long(writeBufferSize));
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(state->options.stallTimeoutSeconds));
+    // A trickle holds the transfer as long as silence would: it fails the same way, and the
+    // connection goes with it.
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, lowSpeedLimit);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(state->options.stallTimeoutSeconds));
     if (resumeFrom) {
         curl_easy_setopt(easy, CURLOPT_RANGE, QByteArray::number(offset).append('-').constData());
         requestHeaders =
@@ -248,6 +220,11 @@ size_t DownloadTask::Transfer::receive(const char *data, size_t size) {
     lastByte = Clock::now();
     if (!answerChecked && !checkAnswer())
         return 0;
+    // Not one byte past the known length reaches the disk.
+    if (knownLength >= 0 && offset + received + qint64(size) > knownLength)
+        return refuseWrongFile(
+            QStringLiteral("The server sends more than the %1 bytes of the archive")
+                .arg(knownLength));
     if (!store(data, qsizetype(size)))
         return 0;
     received += qint64(size);
@@ -276,7 +253,28 @@ bool DownloadTask::Transfer::checkAnswer() {
         break;
     }
     expected = plan.expectedSize;
-    keepRecord();
+    if (!checkLength())
+        return false;
+    // Before the first body byte, so that even a killed run leaves what the next one needs.
+    recordPartialFile(file->fileName(), url, head);
+    return true;
+}
+
+// Before the first body byte: the file is the known one, and what is left of it fits on disk.
+bool DownloadTask::Transfer::checkLength() {
+    if (knownLength >= 0 && expected >= 0 && expected != knownLength)
+        return refuseWrongFile(
+            QStringLiteral("The server announces %1 bytes for the archive, not its %2 bytes")
+                .arg(expected)
+                .arg(knownLength));
+    const qint64 length = expected >= 0 ? expected : knownLength;
+    const qint64 free = QStorageInfo(state->folder).bytesAvailable();
+    if (length >= 0 && free >= 0 && length - offset > free)
+        return refuse(QStringLiteral("Not enough free space for the download in %1: %2 bytes "
+                                     "needed, %3 bytes free")
+                          .arg(state->folder)
+                          .arg(length - offset)
+                          .arg(free));
     return true;
 }
 
@@ -285,13 +283,18 @@ bool DownloadTask::Transfer::refuse(const QString &why) {
     return false;
 }
 
+bool DownloadTask::Transfer::refuseWrongFile(const QString &why) {
+    wrongFile = true;
+    return refuse(why);
+}
+
 bool DownloadTask::Transfer::store(const char *data, qsizetype size) {
     if (buffered + size > writeBufferSize && !flush())
         return false;
     if (size >= writeBufferSize) {
         if (file->write(data, size) == size)
             return true;
-        return refuse(file->errorString());
+        return refuse(writeFailure());
     }
     std::memcpy(buffer.get() + buffered, data, size_t(size));
     buffered += size;
@@ -302,7 +305,11 @@ bool DownloadTask::Transfer::flush() {
     const qsizetype size = std::exchange(buffered, 0);
     if (size == 0 || file->write(buffer.get(), size) == size)
         return true;
-    return refuse(file->errorString());
+    return refuse(writeFailure());
+}
+
+QString DownloadTask::Transfer::writeFailure() const {
+    return QStringLiteral("Cannot write the download, which is removed: ") + file->errorString();
 }
 
 void DownloadTask::Transfer::reportIfDue() {
@@ -330,7 +337,7 @@ void DownloadTask::Transfer::finish(CURLcode result) {
 void DownloadTask::Transfer::deliver() {
     releaseCurl();
     file->close();
-    QFile::remove(file->fileName() + recordSuffix); // whole now: nothing left to continue
+    forgetPartialFile(file->fileName(), false); // whole now: nothing left to continue
     if (unreported > 0)
         report();
     state->delegate->didFinishDownloadingTo(state->session, task, file->fileName());
@@ -342,15 +349,24 @@ void DownloadTask::Transfer::fail(CURLcode result) {
     releaseCurl();
     const bool intact = failure.isEmpty() && flush();
     DownloadError error;
-    if (!failure.isEmpty())
+    error.wrongFile = wrongFile;
+    if (!failure.isEmpty()) {
         error.description = failure;
-    else if (!errorAnswer.isEmpty())
+        printErrorLine(failure); // the session's own refusal, which no server error tells
+    } else if (!errorAnswer.isEmpty())
         error.description = errorAnswer;
     else if (timedOut)
         error.description = QStringLiteral("The request timed out.");
     else
         error.description =
             QString::fromUtf8(curlError[0] ? curlError : curl_easy_strerror(result));
+    if (!errorAnswer.isEmpty())
+        error.status = head.status();
+    // What was refused (an unusable answer, a file that cannot be written) stays refused.
+    const CURLcode cause = !errorAnswer.isEmpty() ? CURLE_OK
+                           : timedOut             ? CURLE_OPERATION_TIMEDOUT
+                                                  : result;
+    error.transient = failure.isEmpty() && isTransientFailure(cause, error.status);
     if (intact)
         error.resumeData = resumeDataAfterFailure();
     if (file)
@@ -371,7 +387,7 @@ std::optional<QByteArray> DownloadTask::Transfer::resumeDataAfterFailure() const
     const qint64 onDisk = offset + received;
     if (onDisk <= 0 || !canContinueLater(head))
         return std::nullopt;
-    return ResumeData{url, file->fileName(), onDisk, head.validator()}.serialise();
+    return ResumeData{url, file->fileName(), onDisk, head.validator(), knownLength}.serialise();
 }
 
 void DownloadTask::Transfer::releaseCurl() {
@@ -381,25 +397,9 @@ void DownloadTask::Transfer::releaseCurl() {
 }
 
 void DownloadTask::Transfer::discardFile() {
-    if (ownsFile && file) {
-        QFile::remove(file->fileName());
-        QFile::remove(file->fileName() + recordSuffix);
-    }
+    if (ownsFile && file)
+        forgetPartialFile(file->fileName(), true);
     ownsFile = false;
-}
-
-// Written before the first body byte, so that even a killed run leaves what the next one needs.
-void DownloadTask::Transfer::keepRecord() {
-    QSaveFile record(file->fileName() + recordSuffix);
-    if (!canContinueLater(head)) {
-        QFile::remove(record.fileName());
-        return;
-    }
-    if (record.open(QIODevice::WriteOnly)) {
-        QDataStream out(&record);
-        out << url << head.validator();
-        record.commit();
-    }
 }
 
 void DownloadTask::Transfer::complete(const std::optional<DownloadError> &error) {
@@ -420,10 +420,10 @@ DownloadSession::~DownloadSession() {
     state_->stop();
 }
 
-std::shared_ptr<DownloadTask> DownloadSession::downloadTask(const QUrl &url) {
+std::shared_ptr<DownloadTask> DownloadSession::downloadTask(const QUrl &url, qint64 knownLength) {
     std::shared_ptr<DownloadTask> task(new DownloadTask);
-    task->transfer_ = std::make_unique<DownloadTask::Transfer>(task.get(), state_, url,
-                                                               state_->takeKeptDownload(url));
+    task->transfer_ = std::make_unique<DownloadTask::Transfer>(
+        task.get(), state_, url, takeKeptDownload(state_->folder, url, knownLength), knownLength);
     return task;
 }
 
@@ -431,12 +431,13 @@ std::shared_ptr<DownloadTask>
 DownloadSession::downloadTaskWithResumeData(const QByteArray &resumeData) {
     std::optional<ResumeData> resume = ResumeData::parse(resumeData);
     // Only a partial file this session could have written is ever appended to or removed.
-    if (!resume || !state_->holdsPartialFile(resume->partialFile))
+    if (!resume || !isPartialFileOf(state_->folder, resume->partialFile))
         return nullptr;
     std::shared_ptr<DownloadTask> task(new DownloadTask);
     const QUrl url = resume->url;
-    task->transfer_ =
-        std::make_unique<DownloadTask::Transfer>(task.get(), state_, url, std::move(resume));
+    const qint64 knownLength = resume->knownLength;
+    task->transfer_ = std::make_unique<DownloadTask::Transfer>(task.get(), state_, url,
+                                                               std::move(resume), knownLength);
     return task;
 }
 

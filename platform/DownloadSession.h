@@ -16,6 +16,9 @@ class DownloadTask;
 struct DownloadError {
     QString description;
     std::optional<QByteArray> resumeData;
+    bool wrongFile = false; // the server's file is not the one known beforehand
+    long status = 0;        // of the server's error answer; 0 when it gave none
+    bool transient = false; // the same request may work later (isTransientFailure)
 };
 
 // The session's callbacks. They all run on the session's own thread (its serial delegate queue),
@@ -37,7 +40,8 @@ class DownloadSessionDelegate {
 };
 
 struct DownloadSessionOptions {
-    int stallTimeoutSeconds = 60; // no byte for this long fails like a request timeout
+    // No byte for this long, or less than 1 KiB a second over it, fails like a request timeout.
+    int stallTimeoutSeconds = 60;
     QString extraCaFile;
     // Where partial files live, with what a later session needs to continue them; empty: the
     // system's temporary folder.
@@ -55,8 +59,11 @@ class DownloadSession {
 
     // New tasks are suspended until resume(). A task for an address whose partial file an
     // earlier session kept carries on from it. A task from resume data the session cannot read
-    // is null.
-    std::shared_ptr<DownloadTask> downloadTask(const QUrl &url);
+    // is null. With a `knownLength`, a server that announces another length is refused before
+    // the first byte, and one that sends more is cut at the first extra byte; both fail with
+    // `wrongFile`. Whatever the length, a file that does not fit in the free space of the
+    // session's folder is refused before its first byte.
+    std::shared_ptr<DownloadTask> downloadTask(const QUrl &url, qint64 knownLength = -1);
     std::shared_ptr<DownloadTask> downloadTaskWithResumeData(const QByteArray &resumeData);
 
   private:

@@ -6,7 +6,7 @@
 namespace {
 
 constexpr quint32 magic = 0x504c4452; // "PLDR"
-constexpr quint16 version = 1;
+constexpr quint16 version = 2;
 constexpr QDataStream::Version streamVersion = QDataStream::Qt_6_4;
 
 } // namespace
@@ -15,7 +15,7 @@ QByteArray ResumeData::serialise() const {
     QByteArray data;
     QDataStream out(&data, QIODevice::WriteOnly);
     out.setVersion(streamVersion);
-    out << magic << version << url << partialFile << bytesWritten << validator;
+    out << magic << version << url << partialFile << bytesWritten << validator << knownLength;
     return data;
 }
 
@@ -28,7 +28,8 @@ std::optional<ResumeData> ResumeData::parse(const QByteArray &data) {
     if (in.status() != QDataStream::Ok || readMagic != magic || readVersion != version)
         return std::nullopt;
     ResumeData resume;
-    in >> resume.url >> resume.partialFile >> resume.bytesWritten >> resume.validator;
+    in >> resume.url >> resume.partialFile >> resume.bytesWritten >> resume.validator >>
+        resume.knownLength;
     if (in.status() != QDataStream::Ok || !in.atEnd() || !resume.url.isValid() ||
         resume.partialFile.isEmpty() || resume.bytesWritten <= 0 || resume.validator.isEmpty() ||
         resume.validator.contains('\r') || resume.validator.contains('\n'))

@@ -11,7 +11,8 @@ struct ResumeData {
     QUrl url;
     QString partialFile;
     qint64 bytesWritten = 0;
-    QByteArray validator; // strong ETag, else Last-Modified
+    QByteArray validator;    // strong ETag, else Last-Modified
+    qint64 knownLength = -1; // what the file must come to, when known beforehand
 
     QByteArray serialise() const;
     // Empty for data this version did not write, or that makes no sense.

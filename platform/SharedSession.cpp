@@ -14,6 +14,7 @@ struct Exchange {
     curl_slist *headers = nullptr;
     QByteArray body;
     char error[CURL_ERROR_SIZE] = {};
+    bool tooLong = false;
 
     ~Exchange() {
         curl_easy_cleanup(easy);
@@ -21,8 +22,15 @@ struct Exchange {
     }
 };
 
-size_t appendBody(char *data, size_t size, size_t count, void *exchange) {
-    static_cast<Exchange *>(exchange)->body.append(data, qsizetype(size * count));
+// A chunked answer announces no length, so the limit is also kept here.
+size_t appendBody(char *data, size_t size, size_t count, void *receiving) {
+    auto *exchange = static_cast<Exchange *>(receiving);
+    const qsizetype bytes = qsizetype(size * count);
+    if (exchange->body.size() + bytes > exchange->request.maxBodySize) {
+        exchange->tooLong = true;
+        return 0;
+    }
+    exchange->body.append(data, bytes);
     return size * count;
 }
 
@@ -55,6 +63,9 @@ void SharedSession::start(HttpRequest request, Completion completion) {
                 curl_slist_append(exchange->headers, QByteArray(name + ": " + value).constData());
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, exchange->headers);
         curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, long(request.timeoutMs));
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, request.protocols.constData());
+        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, request.protocols.constData());
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(request.maxBodySize));
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, appendBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, exchange.get());
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, exchange->error);
@@ -63,7 +74,12 @@ void SharedSession::start(HttpRequest request, Completion completion) {
             if (result == CURLE_OK) {
                 answer.body = exchange->body;
                 curl_easy_getinfo(exchange->easy, CURLINFO_RESPONSE_CODE, &answer.status);
+                answer.transient = isTransientFailure(result, answer.status);
+            } else if (exchange->tooLong || result == CURLE_FILESIZE_EXCEEDED) {
+                answer.error = QStringLiteral("the answer is longer than %1 bytes")
+                                   .arg(exchange->request.maxBodySize);
             } else {
+                answer.transient = isTransientFailure(result, 0);
                 answer.error = QString::fromUtf8(exchange->error[0] ? exchange->error
                                                                     : curl_easy_strerror(result));
             }

@@ -18,12 +18,15 @@ struct HttpRequest {
     QList<QPair<QByteArray, QByteArray>> headers; // sent in this order
     int timeoutMs = 60000;
     QString extraCaFile;
+    QByteArray protocols = "http,https"; // libcurl's list, for the address and every redirect
+    qsizetype maxBodySize = 1 << 20;     // a longer answer fails
 };
 
 struct HttpAnswer {
     std::optional<QByteArray> body; // absent when no answer arrived; an empty body is present
     long status = 0;
-    QString error; // the transport's description when no answer arrived
+    QString error;          // the transport's description when no answer arrived
+    bool transient = false; // the same request may work later (isTransientFailure)
 };
 
 // The process-wide session for small requests (the release lookup, analytics hits): one thread

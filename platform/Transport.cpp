@@ -77,3 +77,24 @@ void applyTransportOptions(CURL *easy, const QUrl &url, const QString &extraCaFi
     if (!proxy.isEmpty())
         curl_easy_setopt(easy, CURLOPT_PROXY, proxy.constData());
 }
+
+bool isTransientFailure(CURLcode result, long httpStatus) {
+    switch (result) {
+    case CURLE_OK:
+        return httpStatus == 408 || httpStatus == 429 || (httpStatus >= 500 && httpStatus < 600);
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return true;
+    default:
+        return false;
+    }
+}

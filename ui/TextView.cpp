@@ -63,6 +63,12 @@ void replaceText(QTextEdit *view, const QString &text) {
     cursor.setCharFormat(baseFormat(view));
 }
 
+void replaceTextFitting(QTextEdit *view, const QString &text, const QString &ending) {
+    const QFontMetricsF metrics(view->font());
+    const double room = view->width() - metrics.horizontalAdvance(ending);
+    replaceText(view, metrics.elidedText(text, Qt::ElideRight, room) + ending);
+}
+
 void setAttributes(QTextEdit *view, int start, int length, const QColor &color, const QFont &font) {
     // A range reaching past the text is cut to it rather than refused.
     const int end = view->document()->characterCount() - 1;

@@ -11,6 +11,8 @@ QTextEdit *makeTextView(const QString &text, const QFont &font, const QColor &co
 
 // Replaces the whole text, keeping the view's own font, colour and alignment.
 void replaceText(QTextEdit *view, const QString &text);
+// The same with `text` + `ending`, `text` cut short at its end so that the line fits the view.
+void replaceTextFitting(QTextEdit *view, const QString &text, const QString &ending);
 
 // Gives characters [start, start + length) exactly `color` and `font`.
 void setAttributes(QTextEdit *view, int start, int length, const QColor &color, const QFont &font);

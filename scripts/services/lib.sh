@@ -20,7 +20,8 @@ make_certificates() {
 }
 
 # start_nginx DIR PORT [RATE]: serves DIR/www over HTTPS on 127.0.0.1:PORT, archives at RATE
-# bytes a second (nginx notation, 0 for no limit); the release answer is DIR/www/release.json,
+# bytes a second (nginx notation, 0 for no limit); the release answer is DIR/www/release.json
+# (a redirect to plain http while DIR/www/release.redirect exists),
 # hits to /g/collect are logged to DIR/hits.log. Writes DIR/nginx.pid.
 start_nginx() {
     local dir=$1 port=$2 rate=${3:-0} user_line=""
@@ -55,13 +56,16 @@ stop_nginx() {
     rm -f "$dir/nginx.pid"
 }
 
-# write_release_answer DIR ADDRESS [KEY]: the release service answers with ADDRESS as the archive,
-# and with the signature of DIR/www/Plimbo.tar.gz made with KEY (scripts/sign-archive) when given.
+# write_release_answer DIR ADDRESS [KEY [VERSION [ARCHIVE]]]: the release service answers with
+# ADDRESS as the archive and, with KEY, the statement that ARCHIVE (DIR/www/Plimbo.tar.gz) is
+# release VERSION (1.0) for this machine's platform, signed with KEY by scripts/sign-archive.
 write_release_answer() {
-    local signature=""
-    [ -z "${3:-}" ] || signature=$("$services_dir/../sign-archive" "$3" "$1/www/Plimbo.tar.gz")
-    printf '{"updateUrl":"%s","version":"1.0.0","signature":"%s"}\n' "$2" "$signature" \
-        >"$1/www/release.json"
+    local signed="}" platform=CONSOLE_LINUX
+    [ "$(uname -s)" != Darwin ] || platform=CONSOLE_OSX
+    [ -z "${3:-}" ] ||
+        signed=,$("$services_dir/../sign-archive" "$3" "${5:-$1/www/Plimbo.tar.gz}" \
+            --version "${4:-1.0}" --platform "$platform")
+    printf '{"updateUrl":"%s"%s\n' "$2" "${signed/,\{/,}" >"$1/www/release.json"
 }
 
 # start_announcing VAR OUT COMMAND..: starts COMMAND in the background (announced_pid) with its

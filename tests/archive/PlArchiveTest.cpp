@@ -1,5 +1,8 @@
 #include "archive/PlArchive.h"
 
+#include "archive/RemoveTree.h"
+#include "archive/UniqueFd.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -8,6 +11,8 @@
 #include <QTemporaryDir>
 #include <archive.h>
 #include <archive_entry.h>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -115,15 +120,16 @@ struct stat lstatOf(const QString &path) {
     return info;
 }
 
-// Each entry below `install` as archived: type, mode, time, contents and link target, and a hard
-// link the same file as its target.
+// Each entry below `install` as archived: type, time, contents and link target, and a hard link
+// the same file as its target; its mode as the user's umask 022 makes it, without setuid, setgid
+// or sticky bits.
 void expectExtracted(const QString &install, const QList<Entry> &entries) {
     for (const Entry &e : entries) {
         SCOPED_TRACE(e.path.constData());
         const QString file = install + '/' + e.path;
         const struct stat info = lstatOf(file);
         std::error_code notLink;
-        EXPECT_EQ(info.st_mode, kFileType[e.type] | e.perm);
+        EXPECT_EQ(info.st_mode, kFileType[e.type] | (e.type == Link ? e.perm : e.perm & 0755));
         EXPECT_EQ(info.st_mtim.tv_sec, e.mtime);
         EXPECT_EQ(std::filesystem::read_symlink(file.toStdString(), notLink).string(),
                   e.type == Link ? e.data.toStdString() : "");
@@ -134,6 +140,9 @@ void expectExtracted(const QString &install, const QList<Entry> &entries) {
 
 class PlArchiveTest : public ::testing::Test {
   protected:
+    void SetUp() override { umask_ = ::umask(022); }
+    void TearDown() override { ::umask(umask_); }
+
     QString path(const char *relative) const { return dir_.filePath(relative); }
     QString archive() const { return path("Plimbo.tar.gz"); }
     QString bundle() const { return path("Applications/Plimbo.app"); }
@@ -156,10 +165,11 @@ class PlArchiveTest : public ::testing::Test {
     }
 
     QTemporaryDir dir_;
+    mode_t umask_ = 0;
 };
 
 // Each row extracts over an earlier bundle holding "old.txt". "@" stands for the absolute path of a
-// folder beside the bundle's, with a file "target" in it.
+// folder beside the bundle's, read-only, with a read-only file "target" in it.
 struct Row {
     const char *name;
     QList<Entry> entries;
@@ -167,6 +177,8 @@ struct Row {
     QByteArray linkedOut = {}; // a path in the earlier bundle linked to that folder
     bool fullDisk = false;     // a 256 KiB disk holds the bundle and its neighbours
     Damage damage = Damage::None;
+    bool renamedOver = false; // another archive takes the name once this one is open
+    bool earlierBundle = true;
 };
 
 void PrintTo(const Row &row, std::ostream *out) {
@@ -198,6 +210,12 @@ const Row kRows[] = {
     {"DamagedAfterTarEnd", {kGood}, 1, {}, false, Damage::DamagedAfterTarEnd},
     {"TwoGzipMembers", {kGood, {"big.bin", File, QByteArray(3 << 20, 'x')}}, 0, {}, false, Damage::TwoMembers},
     {"NewBundleLeavesNoOldFile", {kGood, {"Contents/", Dir, {}, 0755}}, 0},
+    {"ModesAsTheUserMakesThem", {{"open/", Dir, {}, 0777}, {"sticky/", Dir, {}, 01777},
+        {"open/shared.txt", File, "ok\n", 0666}, {"setuid", File, "ok\n", 04755},
+        {"setgid", File, "ok\n", 02755}}, 0},
+    {.name = "EmptyArchiveKeepsEarlierBundle", .entries = {}, .status = 0},
+    {.name = "EmptyArchiveInstallsNothing", .entries = {}, .status = 1, .earlierBundle = false},
+    {.name = "OpenArchiveIsTheOneRead", .entries = {kGood}, .status = 0, .renamedOver = true},
 };
 // clang-format on
 
@@ -210,7 +228,8 @@ TEST_P(PlArchiveRowTest, BundleIsReplacedWholeOrNotAtAll) {
     const QByteArray outside = QFile::encodeName(path("outside"));
     QFile target(path("outside/target"));
     ASSERT_TRUE(QDir().mkpath(outside) && target.open(QIODevice::WriteOnly) &&
-                target.write("outside\n") && target.flush() && QDir().mkpath(path("Applications")));
+                target.write("outside\n") && target.setPermissions(QFile::ReadOwner) &&
+                ::chmod(outside.constData(), 0500) == 0 && QDir().mkpath(path("Applications")));
     if (row.fullDisk && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=256k", "plimbo",
                                                     path("Applications")}))
         GTEST_SKIP() << "mounting a tmpfs is not permitted here";
@@ -219,7 +238,8 @@ TEST_P(PlArchiveRowTest, BundleIsReplacedWholeOrNotAtAll) {
             QProcess::execute("umount", {path("Applications")});
     });
     QFile old(bundle() + "/old.txt");
-    ASSERT_TRUE(QDir().mkpath(bundle()) && old.open(QIODevice::WriteOnly) && old.write("old\n"));
+    ASSERT_TRUE(!row.earlierBundle ||
+                (QDir().mkpath(bundle()) && old.open(QIODevice::WriteOnly) && old.write("old\n")));
     old.close(); // an open file would keep the small disk busy
     ASSERT_TRUE(row.linkedOut.isEmpty() || QFile::link(outside, bundle() + '/' + row.linkedOut));
     QList<Entry> entries = row.entries;
@@ -228,13 +248,18 @@ TEST_P(PlArchiveRowTest, BundleIsReplacedWholeOrNotAtAll) {
         e.data.replace('@', outside);
     }
     writeTarGz(archive(), entries, row.damage);
-    const std::string before = snapshot(row.status == 1);
+    const UniqueFd opened(::open(QFile::encodeName(archive()).constData(), O_RDONLY));
+    if (row.renamedOver) {
+        writeTarGz(path("other.tar.gz"), {{"evil.txt"}});
+        ASSERT_EQ(std::rename(qPrintable(path("other.tar.gz")), qPrintable(archive())), 0);
+    }
+    const bool kept = row.status == 1 || row.entries.isEmpty();
+    const std::string before = snapshot(kept);
 
-    EXPECT_EQ(extract(bundle()), row.status);
-    EXPECT_EQ(snapshot(row.status == 1), before);
-    if (row.status == 1)
+    EXPECT_EQ(PlArchive(archive(), bundle()).extract(opened.get()), row.status);
+    EXPECT_EQ(snapshot(kept), before);
+    if (kept)
         return;
-    entries.removeIf([](const Entry &e) { return e.type == Dir; });
     expectExtracted(bundle(), entries);
     EXPECT_FALSE(QFile::exists(bundle() + "/old.txt"));
 }
@@ -273,6 +298,22 @@ TEST_F(PlArchiveTest, LeftoverStagingFolderIsRemoved) {
     EXPECT_EQ(QDir(path("Applications"))
                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"Plimbo.app"});
+}
+
+// A link, given as the tree or found in it, goes itself; nothing it leads to changes.
+TEST_F(PlArchiveTest, TreeRemovalNeverGoesThroughALink) {
+    QFile target(path("outside/target"));
+    ASSERT_TRUE(QDir().mkpath(path("outside")) && QDir().mkpath(path("tree/inner")) &&
+                target.open(QIODevice::WriteOnly) && target.setPermissions(QFile::ReadOwner) &&
+                QFile::link(path("outside"), path("root")) &&
+                QFile::link(path("outside"), path("tree/inner/below")) &&
+                ::chmod(qPrintable(path("outside")), 0500) == 0);
+    EXPECT_TRUE(removeTree(path("root").toStdString()));
+    EXPECT_TRUE(removeTree(path("tree").toStdString()));
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"outside"});
+    EXPECT_EQ(lstatOf(path("outside")).st_mode, S_IFDIR | 0500);
+    EXPECT_EQ(lstatOf(path("outside/target")).st_mode, S_IFREG | 0400);
 }
 
 } // namespace

@@ -1,14 +1,27 @@
 # Sourced by tests/e2e/run and bench/soak with installer, state and port set: the real binary,
 # built with its services at https://127.0.0.1:$port and its paths below $state, installing from
 # nginx under Xvfb and clicked as a person would.
+#
+# Users are not root. The installer runs as the ordinary account $account (made here when
+# missing), umask 022, with its own HOME, XDG folders and runtime folder below $state/home:
+# start anything of the user's with "${as_account[@]}" COMMAND.. (begin_installation does).
+# nginx, Xvfb and the checks stay root's. The archive path lies in $shared_tmp, root's and
+# sticky like /tmp, where $other_account may leave things too; the bundle's folder
+# $applications is the user's. start_services makes all of these afresh.
 e2e_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$e2e_dir/../../scripts/services/lib.sh"
 
-services="$state/services" applications="$state/Applications" installer_tmp="$state/tmp"
+services="$state/services" applications="$state/Applications" shared_tmp="$state/tmp"
 signing_key="$state/signing/update-key.pem"
-bundle="$applications/Plimbo.app"
-export HOME="$state/home" XDG_CONFIG_HOME="$state/home/.config" XDG_RUNTIME_DIR="$state/home/run"
+bundle="$applications/Plimbo.app" archive_path="$shared_tmp/Plimbo.tar.gz"
+account=plimbo-e2e other_account=plimbo-e2e-other
+as_account=(setpriv --reuid="$account" --regid="$account" --clear-groups --)
+as_other_account=(setpriv --reuid="$other_account" --regid="$other_account" --clear-groups --)
+export HOME="$state/home"
+export XDG_CONFIG_HOME="$HOME/.config" XDG_CACHE_HOME="$HOME/.cache" \
+    XDG_DATA_HOME="$HOME/.local/share" XDG_RUNTIME_DIR="$HOME/run"
 unset DISPLAY
+umask 022
 
 installer_pid="" proxy_pid="" bus_pid=""
 cleanup() {
@@ -27,15 +40,14 @@ fail() {
     exit 1
 }
 
-# wait_for SECONDS COMMAND..: until COMMAND succeeds
+# wait_for SECONDS COMMAND..: until COMMAND succeeds, SECONDS by the clock however long it takes
 wait_for() {
-    local tenths=$(($1 * 10))
+    local deadline=$((${EPOCHREALTIME//[!0-9]/} + $1 * 1000000)) # in microseconds
     shift
-    for _ in $(seq "$tenths"); do
-        "$@" >/dev/null 2>&1 && return 0
+    until "$@" >/dev/null 2>&1; do
+        [ "${EPOCHREALTIME//[!0-9]/}" -lt "$deadline" ] || return 1
         sleep 0.1
     done
-    return 1
 }
 
 # demo_archive MIB: a demo archive with MIB of resources, made once per state folder
@@ -49,12 +61,29 @@ demo_archive() {
     echo "$archive"
 }
 
+# ensure_account NAME: an ordinary account without a password or a home of its own
+ensure_account() {
+    for _ in $(seq 50); do # another tree's tests may be making it, holding the account files
+        id -u "$1" >/dev/null 2>&1 && return 0
+        useradd --no-create-home --user-group --shell /usr/sbin/nologin "$1" 2>/dev/null ||
+            sleep 0.1
+    done
+    fail "no account $1"
+}
+
 # start_services MIB RATE: nothing installed yet, nginx serving a MIB archive at RATE, a display
 start_services() {
     stop_nginx "$services" # left by a run that was killed
-    rm -rf "$applications" "$state/Plimbo.tar.gz" "$HOME" "$installer_tmp" "$services/access.log"
-    mkdir -p "$applications" "$installer_tmp" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+    ! mountpoint -q "$applications" || umount "$applications"
+    ensure_account "$account" && ensure_account "$other_account"
+    rm -rf "$applications" "$HOME" "$shared_tmp" "$services/access.log"
+    mkdir -p "$applications" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" \
+        "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+    chown -R "$account:" "$applications" "$HOME"
+    mkdir -m 1777 "$shared_tmp"
     start_nginx "$services" "$port" "$2"
+    "${as_account[@]}" test -x "$installer" -a -r "$services/ca.pem" ||
+        fail "$account cannot read $installer or $services/ca.pem"
     ln -f "$(demo_archive "$1")" "$services/www/Plimbo.tar.gz"
     start_display
 }
@@ -75,7 +104,8 @@ no_partial_download() { [ -z "$(partial_downloads)" ]; }
 begin_installation() {
     : >"$services/hits.log" # nginx appends to it: no reopening, no hit lost on the way
     rm -f "$applications/plimbo-launched.txt"
-    TMPDIR="$installer_tmp" "$installer" >"$state/installer.out" 2>"$state/installer.err" &
+    TMPDIR="$shared_tmp" "${as_account[@]}" "$installer" >"$state/installer.out" \
+        2>"$state/installer.err" &
     installer_pid=$!
 }
 
@@ -111,17 +141,18 @@ PY
 
 # check_same_tree EXPECTED ACTUAL WHAT: the same entries, contents, link targets and modes
 listing() { (cd "$1" && find . -printf '%p %m %y %l\n' | sort); }
-check_same_tree() {
-    diff -r --no-dereference "$1" "$2" >/dev/null && cmp -s <(listing "$1") <(listing "$2") ||
-        fail "$3 differs from what it should be"
-}
+same_tree() { diff -r --no-dereference "$1" "$2" >/dev/null && cmp -s <(listing "$1") <(listing "$2"); }
+check_same_tree() { same_tree "$1" "$2" || fail "$3 differs from what it should be"; }
 
+shows_success_or_ended() { has_size 378x166 || ended; }
 wait_for_success_panel() {
-    wait_for "$1" has_size 378x166 || fail "no success panel (window $(window_size))"
+    wait_for "$1" shows_success_or_ended && has_size 378x166 ||
+        fail "no success panel (window $(window_size))"
     [ ! -e "$applications/plimbo-launched.txt" ] || fail "Plimbo started before the click"
 }
 
-answer_release() { write_release_answer "$services" "$1" "$signing_key"; }
+# answer_release ADDRESS [VERSION [ARCHIVE]]: signed with this tree's key
+answer_release() { write_release_answer "$services" "$1" "$signing_key" "${2:-1.0}" "${3:-}"; }
 
 # launch_and_check RETRIES [KEY]: "Ok", clicked or pressed with KEY, ends the installer with status
 # 0 and starts Plimbo from a bundle equal to the archive; the hits are those of a whole

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-# screen_reader.py progress|success: reads the installer's window over AT-SPI, as a screen reader
-# does, prints the tree and fails unless it reads as it must on that screen.
+# screen_reader.py progress|success|"status TEXT": reads the installer's window over AT-SPI, as a
+# screen reader does, prints the tree and fails unless it reads as it must on that screen (with
+# "status", unless a text starts with TEXT).
 import sys
 import time
 
@@ -45,7 +46,9 @@ def reads_right(screen, app):
     assert "scroll bar" not in roles, "scroll bars"
     texts = [node for _, role, node in rows if role == "label"]
     assert all(node.getState().contains(pyatspi.STATE_READ_ONLY) for node in texts), "writable text"
-    if screen == "progress":
+    if screen.startswith("status "):
+        assert any(node.name.startswith(screen[7:]) for node in texts), "no " + screen
+    elif screen == "progress":
         assert ("image", "Plimbo") in named, "logo"
         bars = [node for _, role, node in rows if role == "progress bar"]
         percent = next(node.name for node in texts if node.name.endswith("%"))

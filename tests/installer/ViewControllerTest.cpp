@@ -1,16 +1,21 @@
 #include "installer/ViewController.h"
 
 #include "archive/PlArchive.h"
-#include "installer/ArchiveSignature.h"
 #include "installer/ReleaseLookup.h"
+#include "installer/ReleaseStatement.h"
 #include "support/RawStub.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 #include <QVBoxLayout>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -21,6 +26,7 @@ TEST(ViewController, LooksUpTheLatestReleaseWithOnePlainGet) {
                                    R"({"updateUrl":"https://cdn.test/b/Plimbo.tar.gz"})")}});
     Deployment deployment = compiledDeployment();
     deployment.releaseService = stub.url({}).toString();
+    deployment.releasePlatform = QStringLiteral("CONSOLE_TEST");
     ViewController controller(deployment);
 
     EXPECT_EQ(controller.fetchLatestReleaseURL(),
@@ -29,11 +35,18 @@ TEST(ViewController, LooksUpTheLatestReleaseWithOnePlainGet) {
     ASSERT_EQ(requests.size(), 1);
     QList<QByteArray> lines = requests[0].trimmed().split('\n');
     EXPECT_EQ(lines.takeFirst().trimmed(),
-              "GET /v1/apps/latest?store=CONSOLE_ZIP&platform=CONSOLE_OSX HTTP/1.1");
+              "GET /v1/apps/latest?store=CONSOLE_ZIP&platform=CONSOLE_TEST HTTP/1.1");
     for (const QByteArray &line : lines)
         EXPECT_TRUE(line.trimmed().startsWith("Host: 127.0.0.1:") ||
                     line.trimmed() == "Accept: */*")
             << line.toStdString();
+
+    // The same answer grown past 1 MiB, with no length announced, is no answer.
+    RawStub endless({{RawStub::answer("200 OK", {},
+                                      R"({"updateUrl":"https://cdn.test/b/Plimbo.tar.gz","pad":")" +
+                                          QByteArray(1 << 20, ' ') + R"("})")}});
+    deployment.releaseService = endless.url({}).toString();
+    EXPECT_EQ(ViewController(deployment).fetchLatestReleaseURL(), std::nullopt);
 }
 
 // The panel keeps the old centre, rounded toward zero, not down.
@@ -58,6 +71,56 @@ TEST(ViewController, SuccessPanelShrinksAboutTheOldCentre) {
     }
 }
 
+// A busy service is asked again; a bundle folder that cannot be written stops the installation
+// before any download. Each told on the status line, which the speed tick leaves alone.
+TEST(ViewController, FailuresAreToldAndTheTransientTriedAgain) {
+    RawStub stub(
+        {{RawStub::answer("503 Service Unavailable", "", "<html>busy</html>")},
+         {RawStub::answer("200 OK", "", R"({"updateUrl":"https://127.0.0.1:1/Plimbo.tar.gz"})")}});
+    QTemporaryDir folder;
+    QFile blocker(folder.filePath("file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    Deployment deployment = compiledDeployment();
+    deployment.releaseService = stub.url({}).toString();
+    deployment.installPath = folder.filePath("file/Plimbo.app");
+    ViewController controller(deployment, ControllerTimings{.resumeDelayMs = 300});
+    controller.view()->resize(500, 300);
+    controller.viewDidLoad();
+
+    EXPECT_EQ(controller.text()->toPlainText(),
+              "The release service answered 503. Trying again in 1 s");
+    controller.calcSpeed();
+    EXPECT_TRUE(controller.text()->toPlainText().startsWith("The release service answered 503"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return controller.text()->toPlainText().startsWith("Cannot install into "); },
+        10000));
+    EXPECT_TRUE(controller.text()->toPlainText().endsWith(". Installation stopped"));
+    EXPECT_EQ(stub.requests(2).size(), 2);
+    EXPECT_FALSE(controller.downloadTask());
+}
+
+// An application that cannot be started is told on the panel, and the installer does not end as
+// if it had worked.
+TEST(ViewController, FailedLaunchIsToldAndNotASuccess) {
+    QTemporaryDir folder;
+    Deployment deployment = compiledDeployment();
+    deployment.installPath = folder.filePath("Plimbo.app");
+    deployment.launchCommand.clear();
+    ViewController controller(deployment);
+    controller.view()->resize(500, 300);
+    controller.showSuccessScreen();
+    controller.launchPlimbo(nullptr);
+    const QStringList lines = [&] {
+        QStringList texts;
+        for (const QTextEdit *view : controller.view()->findChildren<QTextEdit *>())
+            texts += view->toPlainText();
+        return texts;
+    }();
+    EXPECT_TRUE(lines.filter("Plimbo could not be started: ").size() == 1)
+        << lines.join('|').toStdString();
+    EXPECT_EXIT(controller.launchPlimbo(nullptr), testing::ExitedWithCode(1), ""); // "Ok" again
+}
+
 // A download that cannot be moved to the fixed archive path is extracted where it lies.
 TEST(ViewController, ExtractsADownloadThatCannotBeMoved) {
     QTemporaryDir folder;
@@ -80,45 +143,81 @@ TEST(ViewController, ExtractsADownloadThatCannotBeMoved) {
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList());
 }
 
-// Only an https archive address is taken, with the signature that the answer names.
-TEST(ViewController, ReleaseAnswerGivesAnHttpsArchiveAndItsSignature) {
+// Only an https archive address is taken, with the statement and signature the answer names.
+TEST(ViewController, ReleaseAnswerGivesAnHttpsArchiveAndItsStatement) {
     EXPECT_FALSE(releaseFromAnswer(R"({"updateUrl":"http://cdn.test/a.tar.gz"})"));
-    const std::optional<Release> release =
-        releaseFromAnswer(R"({"updateUrl":"https://cdn.test/a.tar.gz","signature":"c2ln"})");
+    const std::optional<Release> release = releaseFromAnswer(
+        R"({"updateUrl":"https://cdn.test/a.tar.gz","statement":"c3Q=","signature":"c2ln"})");
     ASSERT_TRUE(release);
     EXPECT_EQ(release->archiveUrl, QUrl(QStringLiteral("https://cdn.test/a.tar.gz")));
+    EXPECT_EQ(release->statement, "c3Q=");
     EXPECT_EQ(release->signature, "c2ln");
 }
 
-// Keys and signatures as a publisher makes them, with the project's own script.
-TEST(ArchiveSignature, OnlyTheMakersSignatureOfThisVeryFilePasses) {
+// Statements as a publisher makes them, with the project's own script, held to an installer that
+// has installed 1.9: first at the lookup, then against the downloaded archive's bytes.
+TEST(ReleaseStatement, OnlyANewEnoughUnexpiredReleaseOfThisVeryArchivePasses) {
     QTemporaryDir folder;
-    const auto sign = [](const QStringList &arguments) {
-        QProcess script;
-        script.start(QStringLiteral(PLIMBO_SIGN_ARCHIVE), arguments);
-        script.waitForFinished();
-        return script.readAllStandardOutput().trimmed();
+    const auto script = [](const QStringList &arguments) {
+        QProcess process;
+        process.start(QStringLiteral(PLIMBO_SIGN_ARCHIVE), arguments);
+        process.waitForFinished();
+        return process.readAllStandardOutput().trimmed();
     };
-    const QByteArray key = sign({"--new-key", folder.filePath("maker")});
-    const QByteArray otherKey = sign({"--new-key", folder.filePath("other")});
-    const QString archive = folder.filePath("a.tar.gz"), other = folder.filePath("b.tar.gz");
-    for (const QString &name : {archive, other}) {
-        QFile file(name);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(name.toUtf8().repeated(9999)));
-    }
-    const QByteArray signature = sign({folder.filePath("maker/update-key.pem"), archive});
+    const QByteArray key = script({"--new-key", folder.filePath("maker")});
+    const QByteArray otherKey = script({"--new-key", folder.filePath("other")});
+    const QString archive = folder.filePath("a.tar.gz");
+    const QByteArray content = archive.toUtf8().repeated(9999);
+    QFile file(archive);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    file.close();
+    const auto sign = [&](const char *signer, QStringList options) {
+        const QJsonObject answer =
+            QJsonDocument::fromJson(
+                script(QStringList{folder.filePath(QString(signer) + "/update-key.pem"), archive} +
+                       options))
+                .object();
+        return std::pair(answer["statement"].toString().toLatin1(),
+                         answer["signature"].toString().toLatin1());
+    };
+    const auto [statement, signature] = sign("maker", {"--version", "1.10"});
+    const QByteArray digest = QCryptographicHash::hash(content, QCryptographicHash::Sha512);
+    QByteArray otherDigest = digest;
+    otherDigest[9] = char(otherDigest[9] ^ 1);
     const struct {
-        QString file;
-        QByteArray key, signature;
+        const char *what;
+        std::pair<QByteArray, QByteArray> release;
+        QByteArray keys;
+        qint64 length;
+        QByteArray digest;
         bool valid;
     } rows[] = {
-        {archive, key, signature, true},       {other, key, signature, false},
-        {archive, otherKey, signature, false}, {archive, key, "", false},
-        {archive, key, "AAAA", false},         {archive, key, signature.left(40) + "=", false},
+        {"valid", {statement, signature}, key, content.size(), digest, true},
+        {"another key", sign("other", {"--version", "1.10"}), key, content.size(), digest, false},
+        {"second key", sign("other", {"--version", "1.10"}), key + "," + otherKey, content.size(),
+         digest, true},
+        {"expired", sign("maker", {"--version", "1.10", "--expires", "2020-01-01T00:00:00Z"}), key,
+         content.size(), digest, false},
+        {"older", sign("maker", {"--version", "1.8.7"}), key, content.size(), digest, false},
+        {"same", sign("maker", {"--version", "1.9.0"}), key, content.size(), digest, true},
+        {"platform", sign("maker", {"--version", "1.10", "--platform", "CONSOLE_WIN"}), key,
+         content.size(), digest, false},
+        {"length", {statement, signature}, key, content.size() + 1, digest, false},
+        {"digest", {statement, signature}, key, content.size(), otherDigest, false},
+        {"no statement", {"", signature}, key, content.size(), digest, false},
+        {"cut signature", {statement, signature.left(40)}, key, content.size(), digest, false},
+        {"not base64", {"{\"version\":\"1.10\"}", signature}, key, content.size(), digest, false},
     };
-    for (const auto &row : rows)
-        EXPECT_EQ(archiveSignatureFault(row.file, row.key, row.signature).isEmpty(), row.valid)
-            << row.signature.toStdString();
+    for (const auto &row : rows) {
+        const StatementCheck check = checkStatement(
+            row.release.first, row.release.second, row.keys,
+            {releaseStore, QStringLiteral("CONSOLE_OSX"), QVersionNumber(1, 9), QDateTime::currentDateTimeUtc()});
+        EXPECT_EQ(check.fault.isEmpty(), check.statement.has_value()) << row.what;
+        EXPECT_EQ(check.statement &&
+                      archiveFault(*check.statement, row.length, row.digest).isEmpty(),
+                  row.valid)
+            << row.what << ": " << check.fault.toStdString();
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "platform/DownloadSession.h"
 
 #include "platform/AnswerPlan.h"
+#include "platform/Transport.h"
 #include "support/RawStub.h"
 
 #include <QDir>
@@ -53,6 +54,19 @@ TEST(AnswerPlan, BodyGoesAfterTheFileOverItOrNowhere) {
         EXPECT_EQ(plan.action, row.action);
         EXPECT_EQ(plan.expectedSize, row.expectedSize);
     }
+}
+
+// Tried again later: a server or network that is down, slow or busy; never an answer that stays.
+TEST(Transport, OnlyWhatMayPassIsTriedAgain) {
+    const std::tuple<CURLcode, long, bool> rows[] = {
+        // clang-format off
+        {CURLE_OK, 503, true}, {CURLE_OK, 429, true}, {CURLE_OK, 404, false}, {CURLE_OK, 403, false},
+        {CURLE_COULDNT_CONNECT, 0, true}, {CURLE_RECV_ERROR, 0, true},
+        {CURLE_OPERATION_TIMEDOUT, 0, true}, {CURLE_PEER_FAILED_VERIFICATION, 0, false},
+        // clang-format on
+    };
+    for (const auto &[result, status, transient] : rows)
+        EXPECT_EQ(isTransientFailure(result, status), transient) << result << " " << status;
 }
 
 TEST(AnswerPlan, OnlyRangesTiedToAValidatorCanBeContinued) {
@@ -142,18 +156,24 @@ struct Scenario {
     QList<RawStub::Reply> replies; // the first attempt's, then the resumption's
     bool resumable;                // the first attempt leaves resume data
     bool delivers;                 // the resumption hands over the whole file
+    qint64 knownLength = -1;       // a failure over it is the wrong file
 };
 
 // First attempts that break after `cut` bytes, and what the resumption is answered.
 // clang-format off
 const Scenario scenarios[] = {
-    {"ContinuesExactlyWhereTheFileEnds", {{broken(whole())}, {rest("20000-65535/65536", "Content-Length: 45536\r\n", content().mid(cut))}}, true, true},
+    {"ContinuesExactlyWhereTheFileEnds", {{broken(whole())}, {rest("20000-65535/65536", "Content-Length: 45536\r\n", content().mid(cut))}}, true, true, 65536},
     {"WholeAnswerStartsTheFileOver", {{broken(whole())}, {whole()}}, true, true},
     {"StallTimesOutAndResumes", {{broken(whole()), true}, {rest("20000-65535/65536", "", content().mid(cut))}}, true, true},
     {"PartialAnswerFromElsewhereIsRefused", {{broken(whole())}, {rest("0-65535/65536", "", content())}}, true, false},
     {"ChunkedPartialEndingShortIsNotComplete", {{broken(whole())}, {rest("20000-65535/65536", "Transfer-Encoding: chunked\r\n", chunked(content().mid(cut, 9000)))}}, true, false},
     {"ErrorAnswerKeepsThePartialFile", {{broken(whole())}, {RawStub::answer("503 Service Unavailable", "Content-Length: 4\r\n", "busy")}, {rest("20000-65535/65536", "", content().mid(cut))}}, true, true},
     {"WeakValidatorCannotBeResumed", {{broken(whole("W/\"v1\""))}}, false, false},
+    {"TrickleIsAStall", {{RawStub::answer("200 OK", "Content-Length: 65536\r\n", {}), false, content()}}, false, false},
+    {"BodyPastTheKnownLengthIsCut", {{RawStub::answer("200 OK", {}, content() + "more")}}, false, false, 65536},
+    {"ResumedBodyPastTheKnownLengthIsCut", {{broken(whole())}, {rest("20000-65535/65536", "", content().mid(cut) + "more")}}, true, false, 65536},
+    {"OtherAnnouncedLengthIsRefused", {{whole()}}, false, false, 70000},
+    {"MoreThanTheFreeSpaceIsRefused", {{RawStub::answer("200 OK", "Content-Length: 1125899906842624\r\nAccept-Ranges: bytes\r\nETag: \"v1\"\r\n", content())}}, false, false},
 };
 // clang-format on
 
@@ -169,8 +189,8 @@ TEST_P(Resumption, DeliversOnlyTheExactFile) {
     DownloadSession session(&recorder, overPlainHttp(folder));
     RawStub stub(GetParam().replies);
 
-    std::optional<DownloadError> error =
-        recorder.run(session.downloadTask(stub.url(QStringLiteral("/Plimbo.tar.gz"))));
+    std::optional<DownloadError> error = recorder.run(
+        session.downloadTask(stub.url(QStringLiteral("/Plimbo.tar.gz")), GetParam().knownLength));
     ASSERT_TRUE(error);
     EXPECT_FALSE(recorder.delivered);
     ASSERT_EQ(error->resumeData.has_value(), GetParam().resumable);
@@ -185,6 +205,7 @@ TEST_P(Resumption, DeliversOnlyTheExactFile) {
         EXPECT_TRUE(request.contains("\r\nIf-Range: \"v1\"\r\n")) << request.toStdString();
     }
     EXPECT_EQ(error.has_value(), !GetParam().delivers);
+    EXPECT_EQ(error && error->wrongFile, error && GetParam().knownLength >= 0);
     EXPECT_EQ(recorder.delivered, GetParam().delivers ? std::optional(content()) : std::nullopt);
     EXPECT_EQ((recorder.lastProgress == std::pair<int64_t, int64_t>(65536, 65536)),
               GetParam().delivers);

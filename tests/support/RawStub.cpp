@@ -73,6 +73,11 @@ void RawStub::serve() {
             if (size <= 0)
                 break;
         }
+        for (const char byte : reply.trickle) {
+            pollfd wake = {wake_[0], POLLIN, 0};
+            if (::poll(&wake, 1, 100) != 0 || ::send(connection, &byte, 1, MSG_NOSIGNAL) != 1)
+                break;
+        }
         if (reply.hold) {
             held.push_back(connection);
             continue;

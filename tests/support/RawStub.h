@@ -16,6 +16,7 @@ class RawStub {
     struct Reply {
         QByteArray bytes;
         bool hold = false;
+        QByteArray trickle = {}; // then sent a byte every 100 ms, until the peer or the stub goes
     };
     // A whole answer: status line, header lines, "Connection: close", the body.
     static QByteArray answer(const QByteArray &status, const QByteArray &headers,
