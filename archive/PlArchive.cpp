@@ -74,10 +74,9 @@ Extraction extractEntries(TarReader &reader, archive *writer, const QByteArray &
     return std::max(read, written);
 }
 
-// Read from the file's start, whatever was read of it before; a file that is not an archive gets
-// the reader's message.
-Extraction extractArchive(int archiveFd, const QByteArray &bundle) {
-    FileInput input(archiveFd);
+// Read from the input's start, whatever was read of it before; an input that is not an archive
+// gets the reader's message.
+Extraction extractArchive(ArchiveInput &input, const QByteArray &bundle) {
     TarReader reader(input);
     const std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_disk_new(),
                                                                          archive_write_free);
@@ -107,11 +106,17 @@ PlArchive::PlArchive(QString archivePath, QString installPath)
     : archivePath_(std::move(archivePath)), installPath_(std::move(installPath)) {}
 
 void PlArchive::untar(int archiveFd) {
-    run(archiveFd, OnFatal::EndProcess);
+    FileInput input(archiveFd);
+    run(input, {}, OnFatal::EndProcess);
 }
 
 int PlArchive::extract(int archiveFd) {
-    return run(archiveFd, OnFatal::Return);
+    FileInput input(archiveFd);
+    return extract(input, {});
+}
+
+int PlArchive::extract(ArchiveInput &input, const Approval &approve) {
+    return run(input, approve, OnFatal::Return);
 }
 
 int PlArchive::extract() {
@@ -119,13 +124,13 @@ int PlArchive::extract() {
     return file ? extract(file.get()) : 1;
 }
 
-int PlArchive::run(int archiveFd, OnFatal onFatal) {
+int PlArchive::run(ArchiveInput &input, const Approval &approve, OnFatal onFatal) {
     Extraction extraction = Extraction::Fatal;
     {
         StagedBundle staged(resolvedInstallPath(installPath_));
         if (!staged.path().isEmpty())
-            extraction = extractArchive(archiveFd, staged.path());
-        if (extraction == Extraction::Finished && staged.putInPlace()) {
+            extraction = extractArchive(input, staged.path());
+        if (extraction == Extraction::Finished && (!approve || approve()) && staged.putInPlace()) {
             nsLog(QStringLiteral("Decompress finished."));
             return 0;
         }
