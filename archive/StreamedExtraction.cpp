@@ -63,3 +63,13 @@ int StreamedExtraction::conclude(bool approved) {
         thread_.join();
     return status_;
 }
+
+void followDownload(std::unique_ptr<StreamedExtraction> &extraction, PlArchive *archive,
+                    const QString &path, int64_t bytesOnDisk) {
+    if (extraction && (extraction->path() != path || bytesOnDisk < extraction->bytesOnDisk()))
+        extraction.reset();
+    if (!extraction)
+        extraction = StreamedExtraction::start(archive, path);
+    if (extraction)
+        extraction->grew(bytesOnDisk);
+}

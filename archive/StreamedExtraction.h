@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -47,3 +48,9 @@ class StreamedExtraction {
     int status_ = 1;
     std::thread thread_;
 };
+
+// Follows a download as it lands, `bytesOnDisk` of `path` so far: `extraction` reads it, started
+// again when the file is another or was emptied (a whole answer after a partial one), for what was
+// extracted from the earlier bytes no longer stands.
+void followDownload(std::unique_ptr<StreamedExtraction> &extraction, PlArchive *archive,
+                    const QString &path, int64_t bytesOnDisk);

@@ -67,18 +67,10 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
         });
 }
 
-// The download's bytes are extracted as they land. A whole answer after a partial one empties
-// the file, and what was extracted from it no longer stands.
 void ViewController::didStoreData(DownloadSession *, DownloadTask *task, const QString &path,
                                   int64_t bytesOnDisk) {
-    if (task != downloadTask().get())
-        return;
-    if (extraction_ && (extraction_->path() != path || bytesOnDisk < extraction_->bytesOnDisk()))
-        extraction_.reset();
-    if (!extraction_)
-        extraction_ = StreamedExtraction::start(plArchive.get(), path);
-    if (extraction_)
-        extraction_->grew(bytesOnDisk);
+    if (task == downloadTask().get())
+        followDownload(extraction_, plArchive.get(), path, bytesOnDisk);
 }
 
 // The staging folder goes, unless the transfer can carry on with the same file.

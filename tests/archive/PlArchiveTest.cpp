@@ -1,8 +1,10 @@
 #include "archive/PlArchive.h"
 
 #include "archive/RemoveTree.h"
+#include "archive/StreamedExtraction.h"
 #include "archive/UniqueFd.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -11,11 +13,13 @@
 #include <QTemporaryDir>
 #include <archive.h>
 #include <archive_entry.h>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -109,6 +113,52 @@ void writeTarGz(const QString &path, const QList<Entry> &entries, Damage damage 
     ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
 }
 
+// How the archive reaches the extraction: whole; or as a download lands, in two writes with a
+// cut in the middle of the archive; or after part of another file that a whole answer then
+// empties; or as it lands, its digest then refused.
+enum class Feed { Whole, CutAndResumed, StartedOver, Refused };
+
+// The download lands in a folder of its own; the new bundle is approved when the digest of the
+// bytes the extraction read is the archive's, unless the row refuses it. Another file is followed
+// until its first entry is being extracted into the staging folder beside `bundle`.
+int extractAsItLands(PlArchive &archive, const QString &bundle, const QByteArray &bytes,
+                     Feed feed) {
+    QTemporaryDir landing;
+    const QString download = landing.filePath("download");
+    QFile file(download);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    std::unique_ptr<StreamedExtraction> extraction;
+    const auto land = [&](const QByteArray &piece) {
+        EXPECT_EQ(file.write(piece), piece.size());
+        followDownload(extraction, &archive, download, file.size());
+    };
+    if (feed == Feed::StartedOver) {
+        const QByteArray other = gzipped(tarOf({{"evil.txt", File, QByteArray(8 << 20, 'e')}}));
+        land(other.left(other.size() - 8));
+        const std::filesystem::path staging = bundle.toStdString();
+        const auto extracting = [&] {
+            std::error_code none;
+            for (const auto &folder :
+                 std::filesystem::directory_iterator(staging.parent_path(), none))
+                if (std::filesystem::exists(folder.path() / staging.filename() / "evil.txt", none))
+                    return true;
+            return false;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!extracting() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(file.resize(0) && file.seek(0));
+        followDownload(extraction, &archive, download, 0);
+    }
+    land(bytes.left(bytes.size() / 2));
+    land(bytes.mid(bytes.size() / 2));
+    const std::optional<FileDigest> digest = extraction->finish();
+    const bool same = digest && digest->length == bytes.size() &&
+                      digest->sha512 == QCryptographicHash::hash(bytes, QCryptographicHash::Sha512);
+    EXPECT_TRUE(same) << "the digest is not of the archive's bytes";
+    return extraction->conclude(same && feed != Feed::Refused);
+}
+
 std::string readAll(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "(unreadable)";
@@ -178,6 +228,7 @@ struct Row {
     bool fullDisk = false;     // a 256 KiB disk holds the bundle and its neighbours
     Damage damage = Damage::None;
     bool renamedOver = false; // another archive takes the name once this one is open
+    Feed feed = Feed::Whole;
     bool earlierBundle = true;
 };
 
@@ -216,6 +267,13 @@ const Row kRows[] = {
     {.name = "EmptyArchiveKeepsEarlierBundle", .entries = {}, .status = 0},
     {.name = "EmptyArchiveInstallsNothing", .entries = {}, .status = 1, .earlierBundle = false},
     {.name = "OpenArchiveIsTheOneRead", .entries = {kGood}, .status = 0, .renamedOver = true},
+    {.name = "CutAndResumedAsItLands", .entries = {kGood, {"big.bin", File, QByteArray(3 << 20, 'x')}},
+        .status = 0, .feed = Feed::CutAndResumed},
+    {.name = "WrongChecksumAsItLands", .entries = {kGood, {"big.bin", File, QByteArray(3 << 20, 'x')}},
+        .status = 1, .damage = Damage::WrongChecksum, .feed = Feed::CutAndResumed},
+    {.name = "WholeAnswerStartsOver", .entries = {kGood, {"big.bin", File, QByteArray(1 << 20, 'x')}},
+        .status = 0, .feed = Feed::StartedOver},
+    {.name = "RefusedDigestKeepsEarlierBundle", .entries = {kGood}, .status = 1, .feed = Feed::Refused},
 };
 // clang-format on
 
@@ -256,7 +314,13 @@ TEST_P(PlArchiveRowTest, BundleIsReplacedWholeOrNotAtAll) {
     const bool kept = row.status == 1 || row.entries.isEmpty();
     const std::string before = snapshot(kept);
 
-    EXPECT_EQ(PlArchive(archive(), bundle()).extract(opened.get()), row.status);
+    PlArchive extraction(archive(), bundle());
+    QFile written(archive());
+    ASSERT_TRUE(row.feed == Feed::Whole || written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(row.feed == Feed::Whole
+                  ? extraction.extract(opened.get())
+                  : extractAsItLands(extraction, bundle(), written.readAll(), row.feed),
+              row.status);
     EXPECT_EQ(snapshot(kept), before);
     if (kept)
         return;
