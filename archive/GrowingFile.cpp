@@ -4,9 +4,10 @@
 #include <cerrno>
 #include <vector>
 
-GrowingFile::GrowingFile(UniqueFd file)
-    : file_(std::move(file)), sha512_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
-    EVP_DigestInit_ex(sha512_.get(), EVP_sha512(), nullptr);
+GrowingFile::GrowingFile(UniqueFd file, bool withDigest)
+    : file_(std::move(file)), sha512_(withDigest ? EVP_MD_CTX_new() : nullptr, EVP_MD_CTX_free) {
+    if (sha512_)
+        EVP_DigestInit_ex(sha512_.get(), EVP_sha512(), nullptr);
 }
 
 void GrowingFile::grew(int64_t bytesOnDisk) {
@@ -66,7 +67,9 @@ void GrowingFile::hash(const void *bytes, ssize_t size, int64_t offset) {
     if (end <= hashed_)
         return; // read again: hashed already
     const int64_t skip = hashed_ - offset;
-    EVP_DigestUpdate(sha512_.get(), static_cast<const char *>(bytes) + skip, size_t(end - hashed_));
+    if (sha512_)
+        EVP_DigestUpdate(sha512_.get(), static_cast<const char *>(bytes) + skip,
+                         size_t(end - hashed_));
     hashed_ = end;
 }
 
@@ -89,6 +92,8 @@ bool GrowingFile::hashUpTo(int64_t end) {
 std::optional<FileDigest> GrowingFile::digest() {
     if (!hashUpTo(bytesOnDisk()))
         return std::nullopt;
+    if (!sha512_)
+        return FileDigest{{}, hashed_};
     QByteArray sha512(EVP_MAX_MD_SIZE, Qt::Uninitialized);
     unsigned int size = 0;
     EVP_DigestFinal_ex(sha512_.get(), reinterpret_cast<unsigned char *>(sha512.data()), &size);

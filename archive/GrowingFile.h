@@ -11,11 +11,11 @@
 #include <optional>
 
 // A download read while it lands: a read past the bytes on disk waits until more land, the file
-// is whole, or it is abandoned. Every byte read is hashed once, in order, so that the digest is of
-// the very bytes the extraction consumed.
+// is whole, or it is abandoned. When a digest is wanted, every byte read is hashed once, in order,
+// so that it is of the very bytes the extraction consumed.
 class GrowingFile final : public ArchiveInput {
   public:
-    explicit GrowingFile(UniqueFd file);
+    GrowingFile(UniqueFd file, bool withDigest);
 
     // From the writer's side, any thread.
     void grew(int64_t bytesOnDisk);
@@ -26,7 +26,8 @@ class GrowingFile final : public ArchiveInput {
     int descriptor() const { return file_.get(); }
     int64_t bytesOnDisk() const;
     // Once the file is whole and nobody reads it any more: reads whatever was not read yet, so
-    // that the digest covers the whole file. Nothing when it cannot be read.
+    // that the digest (empty when none is wanted) and the length cover the whole file. Nothing
+    // when it cannot be read.
     std::optional<FileDigest> digest();
 
   private:
@@ -39,6 +40,6 @@ class GrowingFile final : public ArchiveInput {
     int64_t onDisk_ = 0;
     bool whole_ = false;
     bool abandoned_ = false;
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha512_;
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha512_; // null: no digest
     int64_t hashed_ = 0; // bytes from the start, read and hashed; by the reading thread only
 };

@@ -5,16 +5,17 @@
 #include <QFile>
 #include <fcntl.h>
 
-std::unique_ptr<StreamedExtraction> StreamedExtraction::start(PlArchive *archive,
-                                                              const QString &path) {
+std::unique_ptr<StreamedExtraction>
+StreamedExtraction::start(PlArchive *archive, const QString &path, bool withDigest) {
     UniqueFd file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!file)
         return nullptr;
-    return std::make_unique<StreamedExtraction>(archive, std::move(file), path);
+    return std::make_unique<StreamedExtraction>(archive, std::move(file), path, withDigest);
 }
 
-StreamedExtraction::StreamedExtraction(PlArchive *archive, UniqueFd file, QString path)
-    : file_(std::move(file)), path_(std::move(path)) {
+StreamedExtraction::StreamedExtraction(PlArchive *archive, UniqueFd file, QString path,
+                                       bool withDigest)
+    : file_(std::move(file), withDigest), path_(std::move(path)) {
     if (!archive) { // nothing to extract: only the digest is taken
         readingDone_ = true;
         status_ = 0;
@@ -65,11 +66,11 @@ int StreamedExtraction::conclude(bool approved) {
 }
 
 void followDownload(std::unique_ptr<StreamedExtraction> &extraction, PlArchive *archive,
-                    const QString &path, int64_t bytesOnDisk) {
+                    const QString &path, int64_t bytesOnDisk, bool withDigest) {
     if (extraction && (extraction->path() != path || bytesOnDisk < extraction->bytesOnDisk()))
         extraction.reset();
     if (!extraction)
-        extraction = StreamedExtraction::start(archive, path);
+        extraction = StreamedExtraction::start(archive, path, withDigest);
     if (extraction)
         extraction->grew(bytesOnDisk);
 }

@@ -18,9 +18,10 @@ class PlArchive;
 class StreamedExtraction {
   public:
     // The extraction of `path` by `archive`, opened now (never through a link); nothing when it
-    // cannot be. Without an archive the file is only read for its digest.
-    static std::unique_ptr<StreamedExtraction> start(PlArchive *archive, const QString &path);
-    StreamedExtraction(PlArchive *archive, UniqueFd file, QString path);
+    // cannot be. Without an archive the file is only read for its digest, when one is wanted.
+    static std::unique_ptr<StreamedExtraction> start(PlArchive *archive, const QString &path,
+                                                     bool withDigest);
+    StreamedExtraction(PlArchive *archive, UniqueFd file, QString path, bool withDigest);
     ~StreamedExtraction(); // abandons the extraction unless it was concluded
     StreamedExtraction(const StreamedExtraction &) = delete;
     StreamedExtraction &operator=(const StreamedExtraction &) = delete;
@@ -31,7 +32,7 @@ class StreamedExtraction {
     void grew(int64_t bytesOnDisk) { file_.grew(bytesOnDisk); }
 
     // The file is whole: waits until the extraction has read all it will, then gives the digest
-    // and length of the whole file as read through the extraction's descriptor.
+    // (when wanted) and length of the whole file as read through the extraction's descriptor.
     std::optional<FileDigest> finish();
     // Puts the new bundle in place or discards it: the status the process should end with.
     int conclude(bool approved);
@@ -53,4 +54,4 @@ class StreamedExtraction {
 // again when the file is another or was emptied (a whole answer after a partial one), for what was
 // extracted from the earlier bytes no longer stands.
 void followDownload(std::unique_ptr<StreamedExtraction> &extraction, PlArchive *archive,
-                    const QString &path, int64_t bytesOnDisk);
+                    const QString &path, int64_t bytesOnDisk, bool withDigest);

@@ -32,7 +32,7 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
     // unpacked are the bytes checked, whatever happens to the file's name meanwhile.
     std::unique_ptr<StreamedExtraction> extraction = std::move(extraction_);
     if (!extraction || extraction->path() != path)
-        extraction = StreamedExtraction::start(plArchive.get(), path);
+        extraction = StreamedExtraction::start(plArchive.get(), path, statement_.has_value());
     if (!extraction) {
         printErrorLine(QStringLiteral("Cannot open the download %1: %2")
                            .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
@@ -70,7 +70,7 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
 void ViewController::didStoreData(DownloadSession *, DownloadTask *task, const QString &path,
                                   int64_t bytesOnDisk) {
     if (task == downloadTask().get())
-        followDownload(extraction_, plArchive.get(), path, bytesOnDisk);
+        followDownload(extraction_, plArchive.get(), path, bytesOnDisk, statement_.has_value());
 }
 
 // The staging folder goes, unless the transfer can carry on with the same file.

@@ -130,7 +130,7 @@ int extractAsItLands(PlArchive &archive, const QString &bundle, const QByteArray
     std::unique_ptr<StreamedExtraction> extraction;
     const auto land = [&](const QByteArray &piece) {
         EXPECT_EQ(file.write(piece), piece.size());
-        followDownload(extraction, &archive, download, file.size());
+        followDownload(extraction, &archive, download, file.size(), true);
     };
     if (feed == Feed::StartedOver) {
         const QByteArray other = gzipped(tarOf({{"evil.txt", File, QByteArray(8 << 20, 'e')}}));
@@ -148,7 +148,7 @@ int extractAsItLands(PlArchive &archive, const QString &bundle, const QByteArray
         while (!extracting() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_TRUE(file.resize(0) && file.seek(0));
-        followDownload(extraction, &archive, download, 0);
+        followDownload(extraction, &archive, download, 0, true);
     }
     land(bytes.left(bytes.size() / 2));
     land(bytes.mid(bytes.size() / 2));
