@@ -42,6 +42,16 @@ void EntryQueue::finish(bool complete) {
     filled_.notify_one();
 }
 
+std::vector<char> EntryQueue::spareBuffer() {
+    std::scoped_lock lock(mutex_);
+    if (spares_.empty())
+        return {};
+    std::vector<char> buffer = std::move(spares_.back());
+    spares_.pop_back();
+    spareBytes_ -= buffer.capacity();
+    return buffer;
+}
+
 std::optional<EntryPiece> EntryQueue::pop() {
     std::unique_lock lock(mutex_);
     filled_.wait(lock, [this] { return finished_ || !pieces_.empty(); });
@@ -63,6 +73,16 @@ void EntryQueue::stop() {
         dropped = takeAll();
     }
     room_.notify_one();
+}
+
+void EntryQueue::recycle(std::vector<char> buffer) {
+    if (buffer.capacity() == 0)
+        return;
+    std::scoped_lock lock(mutex_);
+    if (spareBytes_ + buffer.capacity() > capacity_)
+        return; // freed outside the lock
+    spareBytes_ += buffer.capacity();
+    spares_.push_back(std::move(buffer));
 }
 
 std::deque<EntryPiece> EntryQueue::takeAll() {

@@ -33,6 +33,9 @@ class EntryQueue {
     bool push(EntryPiece piece);
     // Whether the writer side has stopped, for a reader about to skip data it hands nothing of.
     bool stopped();
+    // A buffer the writer side is done with, to fill rather than a new one (empty when there is
+    // none): memory the allocator has just given back to the system costs a fault on every page.
+    std::vector<char> spareBuffer();
     // No more pieces; unless `complete`, those still queued are dropped.
     void finish(bool complete);
 
@@ -41,6 +44,8 @@ class EntryQueue {
     std::optional<EntryPiece> pop();
     // Takes no more pieces; those queued are dropped.
     void stop();
+    // Hands back a written block's buffer, kept while the spares hold about `capacity` at most.
+    void recycle(std::vector<char> buffer);
 
   private:
     std::deque<EntryPiece> takeAll(); // with the lock held
@@ -51,6 +56,8 @@ class EntryQueue {
     std::condition_variable filled_;
     std::deque<EntryPiece> pieces_;
     size_t bytes_ = 0;
+    std::vector<std::vector<char>> spares_;
+    size_t spareBytes_ = 0;
     bool finished_ = false;
     bool stopped_ = false;
 };

@@ -1,9 +1,11 @@
 #include "archive/PlArchive.h"
 
+#include "archive/ArchiveInput.h"
 #include "archive/EntryQueue.h"
 #include "archive/Extraction.h"
 #include "archive/ReadEntries.h"
 #include "archive/StagedBundle.h"
+#include "archive/TarReader.h"
 #include "archive/UniqueFd.h"
 #include "archive/WriteEntries.h"
 #include "platform/Deployment.h"
@@ -21,7 +23,6 @@
 
 namespace {
 
-constexpr size_t kBlockSize = 10240;
 // Inflated data on its way to the disk writer: a few MiB let either side run ahead of the other
 // for a while, and keep memory well bounded.
 constexpr size_t kQueueCapacity = 4 << 20;
@@ -33,22 +34,6 @@ constexpr size_t kQueueCapacity = 4 << 20;
 constexpr int kExtractOptions = ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_ACL |
                                 ARCHIVE_EXTRACT_FFLAGS | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
                                 ARCHIVE_EXTRACT_SECURE_SYMLINKS;
-
-archive *newTarGzReader() {
-    archive *reader = archive_read_new();
-    archive_read_support_format_tar(reader);
-    archive_read_support_filter_gzip(reader);
-    return reader;
-}
-
-// From the start of the file, whatever was read of it before. libarchive recognises the format
-// while opening, so a file of another kind fails here, with the reader's message.
-bool openArchive(archive *reader, int fd) {
-    if (::lseek(fd, 0, SEEK_SET) == 0 && archive_read_open_fd(reader, fd, kBlockSize) == ARCHIVE_OK)
-        return true;
-    printArchiveError(reader);
-    return false;
-}
 
 // Never through a link; a file that cannot be opened fails without a word.
 UniqueFd openArchiveFile(const QString &path) {
@@ -72,7 +57,7 @@ QByteArray resolvedInstallPath(const QString &installPath) {
 // ThreadSanitizer can follow whatever the caller's thread did before (it loses track of a thread
 // that started a process as QProcess does, with vfork). Whichever side ends, the other is not
 // left waiting on the queue, and both are done with libarchive when this returns.
-Extraction extractEntries(archive *reader, archive *writer, const QByteArray &bundle) {
+Extraction extractEntries(TarReader &reader, archive *writer, const QByteArray &bundle) {
     EntryQueue queue(kQueueCapacity);
     Extraction read = Extraction::Fatal;
     Extraction written = Extraction::Fatal;
@@ -89,16 +74,17 @@ Extraction extractEntries(archive *reader, archive *writer, const QByteArray &bu
     return std::max(read, written);
 }
 
-Extraction extractArchive(int archiveFd, const QByteArray &bundle) {
-    const std::unique_ptr<archive, decltype(&archive_read_free)> reader(newTarGzReader(),
-                                                                        archive_read_free);
+// Read from the input's start, whatever was read of it before; an input that is not an archive
+// gets the reader's message.
+Extraction extractArchive(ArchiveInput &input, const QByteArray &bundle) {
+    TarReader reader(input);
     const std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_disk_new(),
                                                                          archive_write_free);
     archive_write_disk_set_options(writer.get(), kExtractOptions);
     archive_write_disk_set_standard_lookup(writer.get());
-    if (!openArchive(reader.get(), archiveFd))
+    if (!reader.open())
         return Extraction::Fatal;
-    const Extraction extraction = extractEntries(reader.get(), writer.get(), bundle);
+    const Extraction extraction = extractEntries(reader, writer.get(), bundle);
     if (extraction == Extraction::Fatal)
         return extraction;
     archive_read_close(reader.get());
@@ -120,11 +106,17 @@ PlArchive::PlArchive(QString archivePath, QString installPath)
     : archivePath_(std::move(archivePath)), installPath_(std::move(installPath)) {}
 
 void PlArchive::untar(int archiveFd) {
-    run(archiveFd, OnFatal::EndProcess);
+    FileInput input(archiveFd);
+    run(input, {}, OnFatal::EndProcess);
 }
 
 int PlArchive::extract(int archiveFd) {
-    return run(archiveFd, OnFatal::Return);
+    FileInput input(archiveFd);
+    return extract(input, {});
+}
+
+int PlArchive::extract(ArchiveInput &input, const Approval &approve) {
+    return run(input, approve, OnFatal::Return);
 }
 
 int PlArchive::extract() {
@@ -132,13 +124,13 @@ int PlArchive::extract() {
     return file ? extract(file.get()) : 1;
 }
 
-int PlArchive::run(int archiveFd, OnFatal onFatal) {
+int PlArchive::run(ArchiveInput &input, const Approval &approve, OnFatal onFatal) {
     Extraction extraction = Extraction::Fatal;
     {
         StagedBundle staged(resolvedInstallPath(installPath_));
         if (!staged.path().isEmpty())
-            extraction = extractArchive(archiveFd, staged.path());
-        if (extraction == Extraction::Finished && staged.putInPlace()) {
+            extraction = extractArchive(input, staged.path());
+        if (extraction == Extraction::Finished && (!approve || approve()) && staged.putInPlace()) {
             nsLog(QStringLiteral("Decompress finished."));
             return 0;
         }
@@ -152,16 +144,18 @@ int PlArchive::run(int archiveFd, OnFatal onFatal) {
 
 int PlArchive::listArchive() {
     const UniqueFd archiveFile = openArchiveFile(archivePath_);
-    archive *reader = newTarGzReader();
-    if (!archiveFile || !openArchive(reader, archiveFile.get()))
+    if (!archiveFile)
+        terminateProcess(1);
+    FileInput input(archiveFile.get());
+    TarReader reader(input);
+    if (!reader.open())
         terminateProcess(1);
     int count = 0;
     archive_entry *entry = nullptr;
-    while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
+    while (archive_read_next_header(reader.get(), &entry) == ARCHIVE_OK) {
         printLine(QFile::decodeName(archive_entry_pathname(entry)));
         ++count;
     }
-    archive_read_free(reader);
     return count;
 }
 

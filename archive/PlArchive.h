@@ -4,6 +4,8 @@
 #include <functional>
 #include <mutex>
 
+class ArchiveInput;
+
 // Unpacks the downloaded gzip-compressed tar archive into the application bundle, every entry
 // below the bundle's folder. The archive is unpacked into a staging folder beside the bundle and
 // put in the bundle's place whole, so that a failed extraction leaves the earlier bundle exactly as
@@ -24,6 +26,11 @@ class PlArchive {
     // The same extraction, returning the status the process should end with: 0 once the new
     // bundle is in place, 1 when the extraction failed.
     int extract(int archiveFd);
+    // The same extraction from an input that may still be growing. Once every entry is on disk,
+    // `approve` (when given) decides whether the new bundle replaces the earlier one; when it
+    // does not, the new bundle goes.
+    using Approval = std::function<bool()>;
+    int extract(ArchiveInput &input, const Approval &approve);
     int extract();     // of the archive at its path, which a link never stands for
     int listArchive(); // prints each entry's name on standard output; returns how many
 
@@ -34,7 +41,7 @@ class PlArchive {
 
   private:
     enum class OnFatal { EndProcess, Return };
-    int run(int archiveFd, OnFatal onFatal);
+    int run(ArchiveInput &input, const Approval &approve, OnFatal onFatal);
 
     QString archivePath_;
     QString installPath_;

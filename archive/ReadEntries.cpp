@@ -2,6 +2,7 @@
 
 #include "archive/EntryPaths.h"
 #include "archive/EntryQueue.h"
+#include "archive/TarReader.h"
 #include "platform/Log.h"
 
 #include <algorithm>
@@ -10,7 +11,8 @@
 namespace {
 
 // The entry's data block by block as the reader delivers it, so no entry is ever held in memory
-// whole; each block is copied, since the reader's own is only valid until its next call.
+// whole; each block is copied, since the reader's own is only valid until its next call, into a
+// buffer the writer side has handed back where there is one.
 Extraction queueData(archive *reader, EntryQueue &queue) {
     for (;;) {
         const void *block = nullptr;
@@ -22,21 +24,24 @@ Extraction queueData(archive *reader, EntryQueue &queue) {
         if (read != ARCHIVE_OK)
             return reportFatal(reader, read) ? Extraction::Fatal : Extraction::Failed;
         const char *bytes = static_cast<const char *>(block);
-        if (!queue.push({{}, {bytes, bytes + size}, offset}))
+        std::vector<char> data = queue.spareBuffer();
+        data.assign(bytes, bytes + size);
+        if (!queue.push({{}, std::move(data), offset}))
             return Extraction::Fatal;
     }
 }
 
 } // namespace
 
-Extraction readEntries(archive *reader, const QByteArray &bundle, EntryQueue &queue) {
+Extraction readEntries(TarReader &tar, const QByteArray &bundle, EntryQueue &queue) {
+    archive *reader = tar.get();
     Extraction outcome = Extraction::Finished;
     archive_entry *entry = nullptr;
     // Skipping what is left of an entry inflates it; a writer that has stopped wants none of it.
     while (outcome != Extraction::Fatal && !queue.stopped()) {
         const int result = archive_read_next_header(reader, &entry);
         if (result == ARCHIVE_EOF)
-            return outcome;
+            return tar.finish() ? outcome : Extraction::Fatal;
         if (result < ARCHIVE_OK && reportFatal(reader, result))
             return Extraction::Fatal;
         // A damaged header leaves an empty entry behind; the reader resumes at the next one.

@@ -55,6 +55,7 @@ Extraction writeEntries(EntryQueue &queue, archive *writer) {
             writing = block == Extraction::Finished;
             outcome = std::max(outcome, block);
         }
+        queue.recycle(std::move(piece->data));
     }
     return outcome;
 }

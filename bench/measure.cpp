@@ -1,9 +1,10 @@
 // bench_measure [--before CMD] [--check CMD] [--until PATH] NAME RUNS -- OURS... -- REFERENCE...
 // Runs the two commands alternately, RUNS times each, then prints one Markdown table row each for
-// wall time, CPU time (user + system) and peak RSS: both sides' median (min–max) and the ratio of
-// the medians. --before runs in /bin/sh before every run, --check after each side's first run and
-// must succeed; with --until a run ends, the command stopped, once PATH exists. The commands'
-// standard output goes to standard error, so that standard output holds the rows alone.
+// wall time, CPU time (user + system) and peak RSS: both sides' median (min–max, spread) and the
+// ratio of the medians, a side's spread being (max - min) / median. --before runs in /bin/sh
+// before every run, --check after each side's first run and must succeed; with --until a run
+// ends, the command stopped, once PATH exists. The commands' standard output goes to standard
+// error, so that standard output holds the rows alone.
 // Without Qt: on Linux a child's peak RSS starts at that of the process that spawned it.
 #include <algorithm>
 #include <chrono>
@@ -81,7 +82,8 @@ void printRow(const std::string &name, const char *measure, const char *unit, do
         const size_t middle = values.size() / 2;
         medians[side] =
             values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-        std::printf("| %.3g %s (%.3g–%.3g) ", medians[side], unit, values.front(), values.back());
+        std::printf("| %.3g %s (%.3g–%.3g, spread %.0f%%) ", medians[side], unit, values.front(),
+                    values.back(), 100 * (values.back() - values.front()) / medians[side]);
     }
     std::printf("| %.3f |\n", medians[0] / medians[1]);
 }

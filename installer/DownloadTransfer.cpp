@@ -114,6 +114,7 @@ void ViewController::calcSpeed() {
 
 void ViewController::didCompleteWithError(DownloadSession *, DownloadTask *,
                                           const std::optional<DownloadError> &error) {
+    abandonExtraction(error);
     if (error && error->wrongFile)
         return refuseRelease(error->description); // the session said why on standard error
     if (error)

@@ -4,7 +4,7 @@
 #include "archive/FileDigest.h"
 #include "archive/PlArchive.h"
 #include "archive/PlaceArchive.h"
-#include "archive/UniqueFd.h"
+#include "archive/StreamedExtraction.h"
 #include "installer/NumberText.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 
 void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
                                             const QString &path) {
@@ -27,29 +28,33 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
             {{QStringLiteral("duration"), shortestDecimalText(elapsed.count())},
              {QStringLiteral("auto_retry_count"), QString::number(autoRetryCount.load())}});
 
-    // One descriptor for the check and the extraction: the bytes unpacked are the bytes checked,
-    // whatever happens to the file's name meanwhile.
-    UniqueFd archive(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!archive) {
+    // The extraction has read the download as it landed, through one descriptor: the bytes
+    // unpacked are the bytes checked, whatever happens to the file's name meanwhile.
+    std::unique_ptr<StreamedExtraction> extraction = std::move(extraction_);
+    if (!extraction || extraction->path() != path)
+        extraction = StreamedExtraction::start(plArchive.get(), path, statement_.has_value());
+    if (!extraction) {
         printErrorLine(QStringLiteral("Cannot open the download %1: %2")
                            .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
         return;
     }
-    // Only the archive the maker's statement names is ever unpacked.
+    struct stat info {};
+    if (::fstat(extraction->descriptor(), &info) == 0)
+        extraction->grew(info.st_size);
+    const std::optional<FileDigest> digest = extraction->finish();
+    // Only the archive the maker's statement names is ever put in place.
     if (statement_) {
-        const std::optional<FileDigest> digest = fileDigest(archive.get());
-        const QString fault =
-            digest ? archiveFault(*statement_, digest->length, digest->sha512)
-                   : QStringLiteral("Cannot read the archive to check it: ") +
-                         QString::fromLocal8Bit(std::strerror(errno));
+        const QString fault = digest ? archiveFault(*statement_, digest->length, digest->sha512)
+                                     : QStringLiteral("Cannot read the archive to check it: ") +
+                                           QString::fromLocal8Bit(std::strerror(errno));
         if (!fault.isEmpty()) {
+            extraction->conclude(false);
             printErrorLine(fault);
             QFile::remove(path);
             return refuseRelease(fault);
         }
     }
-    if (!placeArchive(path, archive.get(), deployment_.archivePath)) {
+    if (!placeArchive(path, extraction->descriptor(), deployment_.archivePath)) {
         nsLog(QStringLiteral("move to dst error"));
         // The descriptor keeps the download for the extraction; its name is not needed any more.
         QFile::remove(path);
@@ -57,16 +62,28 @@ void ViewController::didFinishDownloadingTo(DownloadSession *, DownloadTask *,
     }
     nsLog(QStringLiteral("Download finish start to untar"));
     QThreadPool::globalInstance()->start(
-        [this, fd = std::make_shared<UniqueFd>(std::move(archive))] {
-            extractAndShowSuccess(fd->get());
+        [this, done = std::shared_ptr<StreamedExtraction>(std::move(extraction))] {
+            extractAndShowSuccess(*done);
         });
 }
 
-void ViewController::extractAndShowSuccess(int archive) {
+void ViewController::didStoreData(DownloadSession *, DownloadTask *task, const QString &path,
+                                  int64_t bytesOnDisk) {
+    if (task == downloadTask().get())
+        followDownload(extraction_, plArchive.get(), path, bytesOnDisk, statement_.has_value());
+}
+
+// The staging folder goes, unless the transfer can carry on with the same file.
+void ViewController::abandonExtraction(const std::optional<DownloadError> &error) {
+    if (error && !error->resumeData)
+        extraction_.reset();
+}
+
+void ViewController::extractAndShowSuccess(StreamedExtraction &extraction) {
     if (gaEvent)
         gaEvent->send(QStringLiteral("ungzip"));
-    if (plArchive)
-        plArchive->untar(archive);
+    if (extraction.conclude(true) != 0)
+        terminateProcess(1);
     if (statement_)
         recordInstalledVersion(statement_->version);
     runOnMainAsync([this] { showSuccessScreen(); });

@@ -3,6 +3,7 @@
 #include "analytics/GaEvent.h"
 #include "app/WindowStyle.h"
 #include "archive/PlArchive.h"
+#include "archive/StreamedExtraction.h"
 #include "platform/ViewGeometry.h"
 #include "ui/Backgroud.h"
 #include "ui/Colors.h"

@@ -21,6 +21,7 @@ class GaEvent;
 class ImageView;
 class PlArchive;
 class PlProgress;
+class StreamedExtraction;
 class QLabel;
 class QProgressBar;
 class QTextEdit;
@@ -68,6 +69,8 @@ class ViewController : public QObject, public DownloadSessionDelegate {
                       int64_t totalBytesWritten, int64_t totalBytesExpectedToWrite) override;
     void didFinishDownloadingTo(DownloadSession *session, DownloadTask *task,
                                 const QString &path) override;
+    void didStoreData(DownloadSession *session, DownloadTask *task, const QString &path,
+                      int64_t bytesOnDisk) override;
     void didCompleteWithError(DownloadSession *session, DownloadTask *task,
                               const std::optional<DownloadError> &error) override;
 
@@ -117,7 +120,9 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     void tellLasting(const QString &what);
     // The status line only, `what` cut short so that `next` fits.
     void tell(const QString &what, const QString &next);
-    void extractAndShowSuccess(int archive); // the open archive, read from its start
+    void abandonExtraction(const std::optional<DownloadError> &error);
+    // The new bundle put in place, once the extraction read the whole download, then success.
+    void extractAndShowSuccess(StreamedExtraction &extraction);
 
     const Deployment deployment_;
     const ControllerTimings timings_;
@@ -129,6 +134,8 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     std::unique_ptr<DownloadSession> urlSession_;
     mutable std::mutex downloadTaskMutex_;
     std::shared_ptr<DownloadTask> downloadTask_;
+    // Reading the current download as it lands; on the session's thread only.
+    std::unique_ptr<StreamedExtraction> extraction_;
     std::future<LookupOutcome> releaseLookup_;
     // The maker's word on the archive, from the release answer, before the transfer starts.
     std::optional<ReleaseStatement> statement_;

@@ -88,6 +88,7 @@ struct DownloadTask::Transfer {
     bool answerChecked = false; // the final response's status was checked before its body
     qint64 offset = 0;          // bytes of the file before this response's body
     qint64 received = 0;        // body bytes of this response
+    qint64 onDisk = 0;          // bytes of the file written so far
     qint64 expected = -1;
     qint64 unreported = 0;
     Clock::time_point lastReport;
@@ -111,6 +112,7 @@ struct DownloadTask::Transfer {
     bool refuseWrongFile(const QString &why);
     bool store(const char *data, qsizetype size);
     bool flush();
+    bool written(qsizetype size);
     QString writeFailure() const;
     void reportIfDue();
     void report();
@@ -256,6 +258,8 @@ bool DownloadTask::Transfer::checkAnswer() {
         return false;
     // Before the first body byte, so that even a killed run leaves what the next one needs.
     recordPartialFile(file->fileName(), url, head);
+    onDisk = offset;
+    state->delegate->didStoreData(state->session, task, file->fileName(), onDisk);
     return true;
 }
 
@@ -290,11 +294,8 @@ bool DownloadTask::Transfer::refuseWrongFile(const QString &why) {
 bool DownloadTask::Transfer::store(const char *data, qsizetype size) {
     if (buffered + size > writeBufferSize && !flush())
         return false;
-    if (size >= writeBufferSize) {
-        if (file->write(data, size) == size)
-            return true;
-        return refuse(writeFailure());
-    }
+    if (size >= writeBufferSize)
+        return written(file->write(data, size) == size ? size : -1);
     std::memcpy(buffer.get() + buffered, data, size_t(size));
     buffered += size;
     return true;
@@ -302,9 +303,18 @@ bool DownloadTask::Transfer::store(const char *data, qsizetype size) {
 
 bool DownloadTask::Transfer::flush() {
     const qsizetype size = std::exchange(buffered, 0);
-    if (size == 0 || file->write(buffer.get(), size) == size)
+    if (size == 0)
         return true;
-    return refuse(writeFailure());
+    return written(file->write(buffer.get(), size) == size ? size : -1);
+}
+
+// `size` bytes reached the file, or, at -1, the write failed.
+bool DownloadTask::Transfer::written(qsizetype size) {
+    if (size < 0)
+        return refuse(writeFailure());
+    onDisk += size;
+    state->delegate->didStoreData(state->session, task, file->fileName(), onDisk);
+    return true;
 }
 
 QString DownloadTask::Transfer::writeFailure() const {

@@ -31,6 +31,11 @@ class DownloadSessionDelegate {
     // server announced no length.
     virtual void didWriteData(DownloadSession *session, DownloadTask *task, int64_t bytesWritten,
                               int64_t totalBytesWritten, int64_t totalBytesExpectedToWrite) = 0;
+    // After bytes of the body reach the file at `path`, which then holds `bytesOnDisk` from its
+    // start; also before the first body byte, with the bytes kept from before (none when a whole
+    // answer after a partial one emptied the file).
+    virtual void didStoreData(DownloadSession *, DownloadTask *, const QString & /*path*/,
+                              int64_t /*bytesOnDisk*/) {}
     // The complete file; `path` is valid until this returns.
     virtual void didFinishDownloadingTo(DownloadSession *session, DownloadTask *task,
                                         const QString &path) = 0;

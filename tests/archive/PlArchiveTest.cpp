@@ -1,8 +1,10 @@
 #include "archive/PlArchive.h"
 
 #include "archive/RemoveTree.h"
+#include "archive/StreamedExtraction.h"
 #include "archive/UniqueFd.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -11,11 +13,13 @@
 #include <QTemporaryDir>
 #include <archive.h>
 #include <archive_entry.h>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -30,12 +34,17 @@ struct Entry {
     qint64 mtime = 1000000000;
 };
 
+la_ssize_t appendTo(archive *, void *out, const void *bytes, size_t size) {
+    static_cast<QByteArray *>(out)->append(static_cast<const char *>(bytes), qsizetype(size));
+    return la_ssize_t(size);
+}
+
 // Names and link targets go into the archive exactly as given, hostile ones included.
-void writeTarGz(const QString &path, const QList<Entry> &entries) {
+QByteArray tarOf(const QList<Entry> &entries) {
+    QByteArray tar;
     archive *writer = archive_write_new();
     archive_write_set_format_pax_restricted(writer);
-    archive_write_add_filter_gzip(writer);
-    archive_write_open_filename(writer, QFile::encodeName(path).constData());
+    archive_write_open(writer, &tar, nullptr, appendTo, nullptr);
     for (const Entry &e : entries) {
         archive_entry *header = archive_entry_new();
         archive_entry_set_pathname(header, e.path.constData());
@@ -49,6 +58,105 @@ void writeTarGz(const QString &path, const QList<Entry> &entries) {
         archive_entry_free(header);
     }
     EXPECT_EQ(archive_write_free(writer), ARCHIVE_OK); // closes it
+    return tar;
+}
+
+// One gzip member holding `bytes`.
+QByteArray gzipped(const QByteArray &bytes) {
+    QByteArray member;
+    archive *writer = archive_write_new();
+    archive_write_set_format_raw(writer);
+    archive_write_add_filter_gzip(writer);
+    archive_write_set_bytes_in_last_block(writer, 1); // no padding after the trailer
+    archive_write_open(writer, &member, nullptr, appendTo, nullptr);
+    archive_entry *header = archive_entry_new();
+    archive_entry_set_mode(header, S_IFREG | 0644);
+    archive_entry_set_size(header, bytes.size());
+    EXPECT_EQ(archive_write_header(writer, header), ARCHIVE_OK);
+    archive_write_data(writer, bytes.constData(), bytes.size());
+    archive_entry_free(header);
+    EXPECT_EQ(archive_write_free(writer), ARCHIVE_OK);
+    return member;
+}
+
+enum class Damage {
+    None,
+    CutShort,
+    TrailerCutShort,
+    WrongChecksum,
+    WrongLength,
+    TwoMembers,
+    DamagedAfterTarEnd
+};
+
+// The trailer of a member ends with its CRC-32 and then its length, 4 bytes each.
+QByteArray withTrailerByteFlipped(QByteArray member, int fromEnd) {
+    member[member.size() - fromEnd] = char(member[member.size() - fromEnd] ^ 1);
+    return member;
+}
+
+void writeTarGz(const QString &path, const QList<Entry> &entries, Damage damage = Damage::None) {
+    const QByteArray tar = tarOf(entries);
+    QByteArray bytes = gzipped(tar);
+    if (damage == Damage::CutShort)
+        bytes.truncate(bytes.size() / 2);
+    if (damage == Damage::TrailerCutShort)
+        bytes.chop(4);
+    if (damage == Damage::WrongChecksum || damage == Damage::WrongLength)
+        bytes = withTrailerByteFlipped(bytes, damage == Damage::WrongChecksum ? 8 : 4);
+    if (damage == Damage::TwoMembers)
+        bytes = gzipped(tar.left(1000)) + gzipped(tar.mid(1000));
+    // More than the tar reader needs to see its end, so only the rest of the stream reaches it.
+    if (damage == Damage::DamagedAfterTarEnd)
+        bytes += withTrailerByteFlipped(gzipped(QByteArray(4 << 20, '\0')), 8);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+}
+
+// How the archive reaches the extraction: whole; or as a download lands, in two writes with a
+// cut in the middle of the archive; or after part of another file that a whole answer then
+// empties; or as it lands, its digest then refused.
+enum class Feed { Whole, CutAndResumed, StartedOver, Refused };
+
+// The download lands in a folder of its own; the new bundle is approved when the digest of the
+// bytes the extraction read is the archive's, unless the row refuses it. Another file is followed
+// until its first entry is being extracted into the staging folder beside `bundle`.
+int extractAsItLands(PlArchive &archive, const QString &bundle, const QByteArray &bytes,
+                     Feed feed) {
+    QTemporaryDir landing;
+    const QString download = landing.filePath("download");
+    QFile file(download);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    std::unique_ptr<StreamedExtraction> extraction;
+    const auto land = [&](const QByteArray &piece) {
+        EXPECT_EQ(file.write(piece), piece.size());
+        followDownload(extraction, &archive, download, file.size(), true);
+    };
+    if (feed == Feed::StartedOver) {
+        const QByteArray other = gzipped(tarOf({{"evil.txt", File, QByteArray(8 << 20, 'e')}}));
+        land(other.left(other.size() - 8));
+        const std::filesystem::path staging = bundle.toStdString();
+        const auto extracting = [&] {
+            std::error_code none;
+            for (const auto &folder :
+                 std::filesystem::directory_iterator(staging.parent_path(), none))
+                if (std::filesystem::exists(folder.path() / staging.filename() / "evil.txt", none))
+                    return true;
+            return false;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!extracting() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(file.resize(0) && file.seek(0));
+        followDownload(extraction, &archive, download, 0, true);
+    }
+    land(bytes.left(bytes.size() / 2));
+    land(bytes.mid(bytes.size() / 2));
+    const std::optional<FileDigest> digest = extraction->finish();
+    const bool same = digest && digest->length == bytes.size() &&
+                      digest->sha512 == QCryptographicHash::hash(bytes, QCryptographicHash::Sha512);
+    EXPECT_TRUE(same) << "the digest is not of the archive's bytes";
+    return extraction->conclude(same && feed != Feed::Refused);
 }
 
 std::string readAll(const QString &path) {
@@ -118,8 +226,9 @@ struct Row {
     int status;                // 1: the earlier bundle stays exactly as it was
     QByteArray linkedOut = {}; // a path in the earlier bundle linked to that folder
     bool fullDisk = false;     // a 256 KiB disk holds the bundle and its neighbours
-    bool truncated = false;
+    Damage damage = Damage::None;
     bool renamedOver = false; // another archive takes the name once this one is open
+    Feed feed = Feed::Whole;
     bool earlierBundle = true;
 };
 
@@ -145,7 +254,12 @@ const Row kRows[] = {
     {"FileStandsForBundle", {{"."}}, 1},
     {"EntryThatCannotBeCreated", {kGood, {kTooLong, File, "ok\n"}}, 1},
     {"FullDisk", {{"big.bin", File, QByteArray(1 << 20, 'x')}}, 1, {}, true},
-    {"FatalArchiveError", {{"big.bin", File, QByteArray(1 << 20, 'x')}}, 1, {}, false, true},
+    {"FatalArchiveError", {{"big.bin", File, QByteArray(1 << 20, 'x')}}, 1, {}, false, Damage::CutShort},
+    {"WrongChecksum", {kGood, {"big.bin", File, QByteArray(3 << 20, 'x')}}, 1, {}, false, Damage::WrongChecksum},
+    {"WrongLength", {kGood}, 1, {}, false, Damage::WrongLength},
+    {"TrailerCutShort", {kGood}, 1, {}, false, Damage::TrailerCutShort},
+    {"DamagedAfterTarEnd", {kGood}, 1, {}, false, Damage::DamagedAfterTarEnd},
+    {"TwoGzipMembers", {kGood, {"big.bin", File, QByteArray(3 << 20, 'x')}}, 0, {}, false, Damage::TwoMembers},
     {"NewBundleLeavesNoOldFile", {kGood, {"Contents/", Dir, {}, 0755}}, 0},
     {"ModesAsTheUserMakesThem", {{"open/", Dir, {}, 0777}, {"sticky/", Dir, {}, 01777},
         {"open/shared.txt", File, "ok\n", 0666}, {"setuid", File, "ok\n", 04755},
@@ -153,6 +267,13 @@ const Row kRows[] = {
     {.name = "EmptyArchiveKeepsEarlierBundle", .entries = {}, .status = 0},
     {.name = "EmptyArchiveInstallsNothing", .entries = {}, .status = 1, .earlierBundle = false},
     {.name = "OpenArchiveIsTheOneRead", .entries = {kGood}, .status = 0, .renamedOver = true},
+    {.name = "CutAndResumedAsItLands", .entries = {kGood, {"big.bin", File, QByteArray(3 << 20, 'x')}},
+        .status = 0, .feed = Feed::CutAndResumed},
+    {.name = "WrongChecksumAsItLands", .entries = {kGood, {"big.bin", File, QByteArray(3 << 20, 'x')}},
+        .status = 1, .damage = Damage::WrongChecksum, .feed = Feed::CutAndResumed},
+    {.name = "WholeAnswerStartsOver", .entries = {kGood, {"big.bin", File, QByteArray(1 << 20, 'x')}},
+        .status = 0, .feed = Feed::StartedOver},
+    {.name = "RefusedDigestKeepsEarlierBundle", .entries = {kGood}, .status = 1, .feed = Feed::Refused},
 };
 // clang-format on
 
@@ -184,9 +305,7 @@ TEST_P(PlArchiveRowTest, BundleIsReplacedWholeOrNotAtAll) {
         e.path.replace('@', outside);
         e.data.replace('@', outside);
     }
-    writeTarGz(archive(), entries);
-    QFile written(archive());
-    ASSERT_TRUE(!row.truncated || written.resize(written.size() / 2));
+    writeTarGz(archive(), entries, row.damage);
     const UniqueFd opened(::open(QFile::encodeName(archive()).constData(), O_RDONLY));
     if (row.renamedOver) {
         writeTarGz(path("other.tar.gz"), {{"evil.txt"}});
@@ -195,7 +314,13 @@ TEST_P(PlArchiveRowTest, BundleIsReplacedWholeOrNotAtAll) {
     const bool kept = row.status == 1 || row.entries.isEmpty();
     const std::string before = snapshot(kept);
 
-    EXPECT_EQ(PlArchive(archive(), bundle()).extract(opened.get()), row.status);
+    PlArchive extraction(archive(), bundle());
+    QFile written(archive());
+    ASSERT_TRUE(row.feed == Feed::Whole || written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(row.feed == Feed::Whole
+                  ? extraction.extract(opened.get())
+                  : extractAsItLands(extraction, bundle(), written.readAll(), row.feed),
+              row.status);
     EXPECT_EQ(snapshot(kept), before);
     if (kept)
         return;
