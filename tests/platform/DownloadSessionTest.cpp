@@ -6,13 +6,13 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sys/mount.h>
 
 namespace {
 
@@ -189,12 +189,13 @@ const DownloadSessionOptions overPlainHttp(const QTemporaryDir &folder) {
 
 TEST_P(Resumption, DeliversOnlyTheExactFile) {
     QTemporaryDir folder;
-    if (GetParam().smallDisk &&
-        QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=32k", "plimbo", folder.path()}) != 0)
+    // mount(2) itself: the checker loses track of a thread that started a process.
+    const QByteArray disk = QFile::encodeName(folder.path());
+    if (GetParam().smallDisk && ::mount("plimbo", disk.constData(), "tmpfs", 0, "size=32k") != 0)
         GTEST_SKIP() << "mounting a tmpfs is not permitted here";
     const auto unmount = qScopeGuard([&] {
         if (GetParam().smallDisk)
-            QProcess::execute("umount", {folder.path()});
+            ::umount(disk.constData());
     });
     Recorder recorder;
     DownloadSession session(&recorder, overPlainHttp(folder));
