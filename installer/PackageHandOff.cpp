@@ -14,7 +14,6 @@
 #include <QThreadPool>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 
