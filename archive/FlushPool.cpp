@@ -6,10 +6,19 @@
 #include <QFile>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 
 namespace {
 
 constexpr size_t kMostPending = 64;
+
+timespec changeTime(const struct stat &info) {
+#ifdef Q_OS_MACOS
+    return info.st_ctimespec;
+#else
+    return info.st_ctim;
+#endif
+}
 
 } // namespace
 
@@ -30,6 +39,12 @@ void FlushPool::flush(UniqueFd fd, std::string name) {
     pending_.notify_one();
 }
 
+void FlushPool::flushFile(const char *path) {
+    UniqueFd file(::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file)
+        flush(std::move(file), path);
+}
+
 bool FlushPool::finish() {
     {
         std::scoped_lock lock(mutex_);
@@ -42,6 +57,13 @@ bool FlushPool::finish() {
     return !failed_;
 }
 
+bool FlushPool::flushed(const struct stat &info) const {
+    const auto file = flushedFiles_.find(info.st_ino);
+    const timespec changed = changeTime(info);
+    return file != flushedFiles_.end() && file->second.tv_sec == changed.tv_sec &&
+           file->second.tv_nsec == changed.tv_nsec;
+}
+
 void FlushPool::work() {
     for (;;) {
         std::unique_lock lock(mutex_);
@@ -52,8 +74,14 @@ void FlushPool::work() {
         queue_.pop_front();
         lock.unlock();
         room_.notify_one();
-        if (flushToDisk(fd.get()))
+        struct stat info {};
+        if (flushToDisk(fd.get())) {
+            if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
+                lock.lock();
+                flushedFiles_.insert_or_assign(info.st_ino, changeTime(info));
+            }
             continue;
+        }
         printErrorLine(QStringLiteral("Cannot write %1 to disk: %2")
                            .arg(QFile::decodeName(name.c_str()),
                                 QString::fromLocal8Bit(std::strerror(errno))));

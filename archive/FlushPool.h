@@ -6,7 +6,10 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -14,7 +17,10 @@
 // at the same time together, where one after another each would wait for a commit of its own.
 class FlushPool {
   public:
-    explicit FlushPool(int threads);
+    // Flushes wait for the disk, not the processor: a few more threads than cores still gain.
+    static constexpr int kThreads = 4;
+
+    explicit FlushPool(int threads = kThreads);
     ~FlushPool(); // waits for every flush handed over
     FlushPool(const FlushPool &) = delete;
     FlushPool &operator=(const FlushPool &) = delete;
@@ -22,8 +28,14 @@ class FlushPool {
     // Hands over an open file or folder, named `name` in messages; waits while many are pending,
     // so that few descriptors are open at a time.
     void flush(UniqueFd fd, std::string name);
+    // Opens the file at `path`, never through a link, and hands it over; a file that cannot be
+    // opened is left for a later pass.
+    void flushFile(const char *path);
     // Waits for every flush handed over; false, with the reasons printed, when one failed.
     bool finish();
+    // Once finished: whether the regular file `info` describes was flushed as it is, unchanged
+    // since (a new link to it changes it, as does a new file that took its inode number).
+    bool flushed(const struct stat &info) const;
 
   private:
     void work();
@@ -34,5 +46,6 @@ class FlushPool {
     std::deque<std::pair<UniqueFd, std::string>> queue_;
     bool finished_ = false;
     bool failed_ = false;
+    std::unordered_map<ino_t, timespec> flushedFiles_; // inode and change time, once flushed
     std::vector<std::thread> threads_;
 };

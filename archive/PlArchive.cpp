@@ -57,16 +57,16 @@ QByteArray resolvedInstallPath(const QString &installPath) {
 // ThreadSanitizer can follow whatever the caller's thread did before (it loses track of a thread
 // that started a process as QProcess does, with vfork). Whichever side ends, the other is not
 // left waiting on the queue, and both are done with libarchive when this returns.
-Extraction extractEntries(TarReader &reader, archive *writer, const QByteArray &bundle) {
+Extraction extractEntries(TarReader &reader, archive *writer, StagedBundle &bundle) {
     EntryQueue queue(kQueueCapacity);
     Extraction read = Extraction::Fatal;
     Extraction written = Extraction::Fatal;
     std::thread reading([&] {
-        read = readEntries(reader, bundle, queue);
+        read = readEntries(reader, bundle.path(), queue);
         queue.finish(read != Extraction::Fatal);
     });
     std::thread writing([&] {
-        written = writeEntries(queue, writer);
+        written = writeEntries(queue, writer, bundle.written());
         queue.stop();
     });
     reading.join();
@@ -76,7 +76,7 @@ Extraction extractEntries(TarReader &reader, archive *writer, const QByteArray &
 
 // Read from the input's start, whatever was read of it before; an input that is not an archive
 // gets the reader's message.
-Extraction extractArchive(ArchiveInput &input, const QByteArray &bundle) {
+Extraction extractArchive(ArchiveInput &input, StagedBundle &bundle) {
     TarReader reader(input);
     const std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_disk_new(),
                                                                          archive_write_free);
@@ -129,7 +129,7 @@ int PlArchive::run(ArchiveInput &input, const Approval &approve, OnFatal onFatal
     {
         StagedBundle staged(resolvedInstallPath(installPath_));
         if (!staged.path().isEmpty())
-            extraction = extractArchive(input, staged.path());
+            extraction = extractArchive(input, staged);
         if (extraction == Extraction::Finished && (!approve || approve()) && staged.putInPlace()) {
             nsLog(QStringLiteral("Decompress finished."));
             return 0;

@@ -63,6 +63,7 @@ StagedBundle::StagedBundle(const QByteArray &installPath) : install_(installPath
 
 // What cannot be removed now, the next run's clean-up removes.
 StagedBundle::~StagedBundle() {
+    written_.finish();
     if (!folder_.isEmpty())
         removeTree(folder_.toStdString());
 }
@@ -77,7 +78,7 @@ bool StagedBundle::putInPlace() {
                                .arg(QFile::decodeName(install_)));
             return false;
         }
-    } else if (!syncTree(path_) || !swapIn()) {
+    } else if (!written_.finish() || !syncTree(path_, written_) || !swapIn()) {
         return false;
     }
     removeTree(std::exchange(folder_, {}).toStdString()); // with the earlier bundle, swapped in

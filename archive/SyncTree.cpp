@@ -14,17 +14,16 @@
 
 namespace {
 
-// Flushes wait for the disk, not the processor: a few more threads than cores still gain.
-constexpr int kFlushThreads = 4;
-
-// Regular files only: links are written with the folder that holds them, and opening a
-// device or a pipe flushes nothing of the bundle.
-bool flushFile(FlushPool &pool, int parent, const char *name, unsigned char type) {
-    if (type != DT_REG && type != DT_UNKNOWN)
+// Regular files only, and only those not flushed already: links are written with the folder that
+// holds them, and opening a device or a pipe flushes nothing of the bundle.
+bool flushFile(FlushPool &pool, const FlushPool &flushed, int parent, const char *name,
+               unsigned char type) {
+    struct stat info {};
+    if ((type != DT_REG && type != DT_UNKNOWN) ||
+        (::fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && flushed.flushed(info)))
         return true;
     mode_t original = mode_t(-1);
     UniqueFd file = openEntry(parent, name, O_RDONLY | O_NONBLOCK, S_IRUSR, &original);
-    struct stat info {};
     if (!file)
         return errno == ELOOP && type == DT_UNKNOWN; // a link
     if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
@@ -37,16 +36,6 @@ bool flushFile(FlushPool &pool, int parent, const char *name, unsigned char type
 
 } // namespace
 
-void startWriteback(const char *path) {
-#ifdef Q_OS_LINUX
-    const UniqueFd file(::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (file)
-        ::sync_file_range(file.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-#else
-    static_cast<void>(path); // macOS has no way to start writeback alone
-#endif
-}
-
 bool flushToDisk(int fd) {
 #ifdef Q_OS_MACOS
     // fsync leaves the data in the drive's cache there.
@@ -56,15 +45,15 @@ bool flushToDisk(int fd) {
     return ::fsync(fd) == 0;
 }
 
-bool syncTree(const QByteArray &root) {
+bool syncTree(const QByteArray &root, const FlushPool &flushed) {
     std::string name;
     const UniqueFd parent = openParent(root.toStdString(), name);
-    FlushPool pool(kFlushThreads);
+    FlushPool pool;
     const TreeVisitor flush{
         S_IRUSR | S_IXUSR,
         true,
-        [&pool](int parent, const char *entry, unsigned char type) {
-            return flushFile(pool, parent, entry, type);
+        [&pool, &flushed](int parent, const char *entry, unsigned char type) {
+            return flushFile(pool, flushed, parent, entry, type);
         },
         [&pool](int, const char *entry, int folder) {
             UniqueFd own(::fcntl(folder, F_DUPFD_CLOEXEC, 0));

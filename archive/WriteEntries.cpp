@@ -1,7 +1,7 @@
 #include "archive/WriteEntries.h"
 
 #include "archive/EntryQueue.h"
-#include "archive/SyncTree.h"
+#include "archive/FlushPool.h"
 
 #include <algorithm>
 #include <archive.h>
@@ -10,14 +10,14 @@
 
 namespace {
 
-// A file with data written starts on its way to disk as soon as it is closed, while the next
-// ones are written.
-Extraction finishEntry(archive *writer, archive_entry *entry) {
+// A file goes to disk as soon as it is closed, its contents, mode and times final, while the next
+// ones are written; a hard link's file goes again, with its new link count.
+Extraction finishEntry(archive *writer, archive_entry *entry, FlushPool &written) {
     const int result = archive_write_finish_entry(writer);
     if (result < ARCHIVE_OK)
         return reportFatal(writer, result) ? Extraction::Fatal : Extraction::Failed;
-    if (archive_entry_filetype(entry) == AE_IFREG && archive_entry_size(entry) > 0)
-        startWriteback(archive_entry_pathname(entry));
+    if (archive_entry_filetype(entry) == AE_IFREG)
+        written.flushFile(archive_entry_pathname(entry));
     return Extraction::Finished;
 }
 
@@ -33,14 +33,14 @@ Extraction writeBlock(archive *writer, const EntryPiece &block) {
 } // namespace
 
 // An entry stays open until the next one's header, or the end, arrives.
-Extraction writeEntries(EntryQueue &queue, archive *writer) {
+Extraction writeEntries(EntryQueue &queue, archive *writer, FlushPool &written) {
     Extraction outcome = Extraction::Finished;
     EntryPtr open;
     bool writing = false; // the open entry's data goes to disk
     while (outcome != Extraction::Fatal) {
         std::optional<EntryPiece> piece = queue.pop();
         if (open && (!piece || piece->header))
-            outcome = std::max(outcome, finishEntry(writer, open.get()));
+            outcome = std::max(outcome, finishEntry(writer, open.get(), written));
         if (!piece || outcome == Extraction::Fatal)
             break;
         if (piece->header) {

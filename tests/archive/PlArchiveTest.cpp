@@ -1,5 +1,6 @@
 #include "archive/PlArchive.h"
 
+#include "archive/FlushPool.h"
 #include "archive/RemoveTree.h"
 #include "archive/StreamedExtraction.h"
 #include "archive/UniqueFd.h"
@@ -362,6 +363,26 @@ TEST_F(PlArchiveTest, LeftoverStagingFolderIsRemoved) {
     EXPECT_EQ(QDir(path("Applications"))
                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"Plimbo.app"});
+}
+
+// A file flushed while the extraction went on counts as flushed until it changes: a new link to
+// it must reach the disk too.
+TEST_F(PlArchiveTest, FileFlushedEarlyIsFlushedAgainOnceLinked) {
+    QFile file(path("file"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("data\n") == 5);
+    file.close();
+    FlushPool pool;
+    pool.flushFile(qPrintable(path("file")));
+    ASSERT_TRUE(pool.finish());
+    const struct stat flushed = lstatOf(path("file"));
+    EXPECT_TRUE(pool.flushed(flushed));
+    // Linked again until the change time moves on, which a coarse clock may take a tick to do.
+    do {
+        QFile::remove(path("link"));
+        ASSERT_EQ(::link(qPrintable(path("file")), qPrintable(path("link"))), 0);
+    } while (lstatOf(path("file")).st_ctim.tv_nsec == flushed.st_ctim.tv_nsec &&
+             lstatOf(path("file")).st_ctim.tv_sec == flushed.st_ctim.tv_sec);
+    EXPECT_FALSE(pool.flushed(lstatOf(path("file"))));
 }
 
 // A link, given as the tree or found in it, goes itself; nothing it leads to changes.
