@@ -45,8 +45,21 @@ double ViewController::rootWidth() const {
     return view_->width();
 }
 
+// The transfer starts before the views are built: its first news reaches them through the main
+// queue, once the window is up.
 void ViewController::viewDidLoad() {
     plArchive = std::make_unique<PlArchive>(deployment_.archivePath, deployment_.installPath);
+
+    GaEvent::Environment analytics;
+    analytics.analyticsEndpoint = deployment_.analyticsEndpoint;
+    analytics.extraCaFile = deployment_.extraCaFile;
+    gaEvent =
+        std::make_unique<GaEvent>(deployment_.measurementId, QStringLiteral("2oe4k0"),
+                                  QStringLiteral("ccd.NbB"), QStringLiteral("Plimbo Mac Installer"),
+                                  deployment_.siteOrigin, QStringLiteral("1.0.0"), analytics);
+
+    if (const std::optional<QUrl> url = fetchLatestReleaseURL())
+        startInstallation(*url);
 
     addSubview(view_, imageView());
     startSpinning(imageView());
@@ -57,20 +70,9 @@ void ViewController::viewDidLoad() {
     addSubview(view_, track);
     addSubview(view_, customProgress());
 
-    GaEvent::Environment analytics;
-    analytics.analyticsEndpoint = deployment_.analyticsEndpoint;
-    analytics.extraCaFile = deployment_.extraCaFile;
-    gaEvent =
-        std::make_unique<GaEvent>(deployment_.measurementId, QStringLiteral("2oe4k0"),
-                                  QStringLiteral("ccd.NbB"), QStringLiteral("Plimbo Mac Installer"),
-                                  deployment_.siteOrigin, QStringLiteral("1.0.0"), analytics);
-
     auto *timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &ViewController::calcSpeed);
     timer->start(1000);
-
-    if (const std::optional<QUrl> url = fetchLatestReleaseURL())
-        startInstallation(*url);
 }
 
 void ViewController::viewWillAppear() {
