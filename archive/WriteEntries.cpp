@@ -2,13 +2,37 @@
 
 #include "archive/EntryQueue.h"
 #include "archive/FlushPool.h"
+#include "platform/Log.h"
 
+#include <QFile>
 #include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
 #include <err.h>
+#include <sys/statvfs.h>
 
 namespace {
+
+// What the disk keeps free whatever the archive holds, for the user's other programs.
+constexpr unsigned long long kReserve = 64ULL << 20;
+
+// The archive is checked only once it is whole, and a small download may unpack to far more than
+// the disk holds: a file that would leave the disk all but full is not written at all. Its file,
+// just created, names the disk.
+bool roomFor(archive_entry *entry) {
+    struct statvfs disk {};
+    const auto needed = static_cast<unsigned long long>(archive_entry_size(entry));
+    if (needed == 0 || ::statvfs(archive_entry_pathname(entry), &disk) != 0)
+        return true;
+    const unsigned long long free = disk.f_bavail * static_cast<unsigned long long>(disk.f_frsize);
+    if (free >= kReserve && free - kReserve >= needed)
+        return true;
+    printErrorLine(QStringLiteral("Not enough room on the disk to unpack %1: %2 bytes, %3 free")
+                       .arg(QFile::decodeName(archive_entry_pathname(entry)))
+                       .arg(needed)
+                       .arg(free));
+    return false;
+}
 
 // A file goes to disk as soon as it is closed, its contents, mode and times final, while the next
 // ones are written; a hard link's file goes again, with its new link count.
@@ -49,6 +73,8 @@ Extraction writeEntries(EntryQueue &queue, archive *writer, FlushPool &written) 
             if (!writing) {
                 printArchiveError(writer);
                 outcome = Extraction::Failed;
+            } else if (!roomFor(open.get())) {
+                outcome = Extraction::Fatal;
             }
         } else if (writing) {
             const Extraction block = writeBlock(writer, *piece);

@@ -231,6 +231,7 @@ struct Row {
     bool renamedOver = false; // another archive takes the name once this one is open
     Feed feed = Feed::Whole;
     bool earlierBundle = true;
+    const char *says = ""; // on standard error
 };
 
 void PrintTo(const Row &row, std::ostream *out) {
@@ -255,6 +256,8 @@ const Row kRows[] = {
     {"FileStandsForBundle", {{"."}}, 1},
     {"EntryThatCannotBeCreated", {kGood, {kTooLong, File, "ok\n"}}, 1},
     {"FullDisk", {{"big.bin", File, QByteArray(1 << 20, 'x')}}, 1, {}, true},
+    {.name = "UnpacksToMoreThanTheDiskHolds", .entries = {kGood, {"bomb.bin", File, QByteArray(8 << 20, '\0')}},
+        .status = 1, .fullDisk = true, .feed = Feed::CutAndResumed, .says = "Not enough room on the disk to unpack"},
     {"FatalArchiveError", {{"big.bin", File, QByteArray(1 << 20, 'x')}}, 1, {}, false, Damage::CutShort},
     {"WrongChecksum", {kGood, {"big.bin", File, QByteArray(3 << 20, 'x')}}, 1, {}, false, Damage::WrongChecksum},
     {"WrongLength", {kGood}, 1, {}, false, Damage::WrongLength},
@@ -318,10 +321,12 @@ TEST_P(PlArchiveRowTest, BundleIsReplacedWholeOrNotAtAll) {
     PlArchive extraction(archive(), bundle());
     QFile written(archive());
     ASSERT_TRUE(row.feed == Feed::Whole || written.open(QIODevice::ReadOnly));
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(row.feed == Feed::Whole
                   ? extraction.extract(opened.get())
                   : extractAsItLands(extraction, bundle(), written.readAll(), row.feed),
               row.status);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find(row.says), std::string::npos);
     EXPECT_EQ(snapshot(kept), before);
     if (kept)
         return;
