@@ -13,7 +13,8 @@
 
 namespace {
 
-// What the disk keeps free whatever the archive holds, for the user's other programs.
+// What the disk keeps free whatever the archive holds, for the user's other programs: 64 MiB, or
+// a thirty-second of a smaller disk.
 constexpr unsigned long long kReserve = 64ULL << 20;
 
 // The archive is checked only once it is whole, and a small download may unpack to far more than
@@ -24,8 +25,10 @@ bool roomFor(archive_entry *entry) {
     const auto needed = static_cast<unsigned long long>(archive_entry_size(entry));
     if (needed == 0 || ::statvfs(archive_entry_pathname(entry), &disk) != 0)
         return true;
-    const unsigned long long free = disk.f_bavail * static_cast<unsigned long long>(disk.f_frsize);
-    if (free >= kReserve && free - kReserve >= needed)
+    const auto block = static_cast<unsigned long long>(disk.f_frsize);
+    const unsigned long long free = disk.f_bavail * block;
+    const unsigned long long reserve = std::min(kReserve, disk.f_blocks * block / 32);
+    if (free >= reserve && free - reserve >= needed)
         return true;
     printErrorLine(QStringLiteral("Not enough room on the disk to unpack %1: %2 bytes, %3 free")
                        .arg(QFile::decodeName(archive_entry_pathname(entry)))
