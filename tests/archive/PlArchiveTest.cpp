@@ -322,12 +322,15 @@ TEST_P(PlArchiveRowTest, BundleIsReplacedWholeOrNotAtAll) {
     PlArchive extraction(archive(), bundle());
     QFile written(archive());
     ASSERT_TRUE(row.feed == Feed::Whole || written.open(QIODevice::ReadOnly));
-    ::testing::internal::CaptureStderr();
+    const bool listening = *row.says != '\0'; // elsewhere the checkers' reports stay visible
+    if (listening)
+        ::testing::internal::CaptureStderr();
     EXPECT_EQ(row.feed == Feed::Whole
                   ? extraction.extract(opened.get())
                   : extractAsItLands(extraction, bundle(), written.readAll(), row.feed),
               row.status);
-    EXPECT_NE(::testing::internal::GetCapturedStderr().find(row.says), std::string::npos);
+    if (listening)
+        EXPECT_NE(::testing::internal::GetCapturedStderr().find(row.says), std::string::npos);
     EXPECT_EQ(snapshot(kept), before);
     if (kept)
         return;
