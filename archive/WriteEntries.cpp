@@ -19,7 +19,8 @@ constexpr unsigned long long kReserve = 64ULL << 20;
 
 // The archive is checked only once it is whole, and a small download may unpack to far more than
 // the disk holds: a file that would leave the disk all but full is not written at all. Its file,
-// just created, names the disk.
+// just created, names the disk; statvfs alone, as QStorageInfo would also read the mount table
+// for every file.
 bool roomFor(archive_entry *entry) {
     struct statvfs disk {};
     const auto needed = static_cast<unsigned long long>(archive_entry_size(entry));
