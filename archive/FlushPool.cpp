@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,17 +33,26 @@ FlushPool::~FlushPool() {
 }
 
 void FlushPool::flush(UniqueFd fd, std::string name) {
-    std::unique_lock lock(mutex_);
-    room_.wait(lock, [this] { return queue_.size() < kMostPending; });
-    queue_.emplace_back(std::move(fd), std::move(name));
-    lock.unlock();
-    pending_.notify_one();
+    hand({std::move(fd), std::move(name), true});
 }
 
 void FlushPool::flushFile(const char *path) {
     UniqueFd file(::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+#ifdef Q_OS_LINUX
+    constexpr bool whole = false;
+#else
+    constexpr bool whole = true;
+#endif
     if (file)
-        flush(std::move(file), path);
+        hand({std::move(file), path, whole});
+}
+
+void FlushPool::hand(Handed handed) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [this] { return queue_.size() < kMostPending; });
+    queue_.push_back(std::move(handed));
+    lock.unlock();
+    pending_.notify_one();
 }
 
 bool FlushPool::finish() {
@@ -70,12 +80,14 @@ void FlushPool::work() {
         pending_.wait(lock, [this] { return finished_ || !queue_.empty(); });
         if (queue_.empty())
             return;
-        auto [fd, name] = std::move(queue_.front());
+        auto [fd, name, whole] = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
         room_.notify_one();
         struct stat info {};
-        if (flushToDisk(fd.get())) {
+        if (!whole && writeOut(fd.get()))
+            continue;
+        if (whole && flushToDisk(fd.get())) {
             if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
                 lock.lock();
                 flushedFiles_.insert_or_assign(info.st_ino, changeTime(info));
@@ -88,4 +100,26 @@ void FlushPool::work() {
         lock.lock();
         failed_ = true;
     }
+}
+
+// Writing out starts at once, without waiting; whoever takes the count past `kCommitEvery` waits
+// for the commit of everything written so far on the file system, which also reports any file
+// of it that could not be written.
+bool FlushPool::writeOut(int fd) {
+#ifdef Q_OS_LINUX
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return false;
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); // a head start; the commit decides
+    {
+        std::scoped_lock lock(mutex_);
+        uncommitted_ += info.st_size;
+        if (uncommitted_ < kCommitEvery)
+            return true;
+        uncommitted_ = 0;
+    }
+    return ::syncfs(fd) == 0;
+#else
+    return flushToDisk(fd);
+#endif
 }

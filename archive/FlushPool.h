@@ -19,6 +19,8 @@ class FlushPool {
   public:
     // Flushes wait for the disk, not the processor: a few more threads than cores still gain.
     static constexpr int kThreads = 4;
+    // How much of the files handed over by `flushFile` goes to disk in one commit, on Linux.
+    static constexpr long long kCommitEvery = 64LL << 20;
 
     explicit FlushPool(int threads = kThreads);
     ~FlushPool(); // waits for every flush handed over
@@ -29,7 +31,9 @@ class FlushPool {
     // so that few descriptors are open at a time.
     void flush(UniqueFd fd, std::string name);
     // Opens the file at `path`, never through a link, and hands it over; a file that cannot be
-    // opened is left for a later pass.
+    // opened is left for a later pass. On Linux its writing out only starts, and the file system
+    // commits what was handed over once every `kCommitEvery` bytes: file by file, a journaling
+    // file system would commit once per file, and the extraction would wait for each commit.
     void flushFile(const char *path);
     // Waits for every flush handed over; false, with the reasons printed, when one failed.
     bool finish();
@@ -38,14 +42,23 @@ class FlushPool {
     bool flushed(const struct stat &info) const;
 
   private:
+    struct Handed {
+        UniqueFd fd;
+        std::string name;
+        bool whole; // flushed now, rather than written out for a later commit
+    };
+
+    void hand(Handed handed);
     void work();
+    bool writeOut(int fd);
 
     std::mutex mutex_;
     std::condition_variable pending_;
     std::condition_variable room_;
-    std::deque<std::pair<UniqueFd, std::string>> queue_;
+    std::deque<Handed> queue_;
     bool finished_ = false;
     bool failed_ = false;
+    long long uncommitted_ = 0;                        // bytes handed over since the last commit
     std::unordered_map<ino_t, timespec> flushedFiles_; // inode and change time, once flushed
     std::vector<std::thread> threads_;
 };

@@ -91,16 +91,21 @@ bool StagedBundle::swapIn() {
         printSystemError(QStringLiteral("Cannot put the new bundle in place at"), install_);
         return false;
     }
+    // The parent holds the new name; the bundle's own folder, its new way up (".."), which a file
+    // system without a journal would otherwise leave pointing at the staging folder.
     const QByteArray parent =
         QByteArray::fromStdString(fs::path(install_.toStdString()).parent_path().string());
-    const UniqueFd folder(::open(parent.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder && flushToDisk(folder.get()))
-        return true;
-    printSystemError(QStringLiteral("Cannot write to disk the folder"), parent);
-    // Put back as it was, so that the earlier bundle stays the installed one.
-    if (swapped)
-        exchange(path_, install_);
-    else
-        ::rename(install_.constData(), path_.constData());
-    return false;
+    for (const QByteArray &changed : {parent, install_}) {
+        const UniqueFd folder(::open(changed.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if ((folder && flushToDisk(folder.get())) || (!folder && errno == ELOOP))
+            continue; // a bundle that is a link has no way up to keep
+        printSystemError(QStringLiteral("Cannot write to disk the folder"), changed);
+        // Put back as it was, so that the earlier bundle stays the installed one.
+        if (swapped)
+            exchange(path_, install_);
+        else
+            ::rename(install_.constData(), path_.constData());
+        return false;
+    }
+    return true;
 }

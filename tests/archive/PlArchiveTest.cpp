@@ -329,8 +329,9 @@ TEST_P(PlArchiveRowTest, BundleIsReplacedWholeOrNotAtAll) {
                   ? extraction.extract(opened.get())
                   : extractAsItLands(extraction, bundle(), written.readAll(), row.feed),
               row.status);
-    if (listening)
+    if (listening) {
         EXPECT_NE(::testing::internal::GetCapturedStderr().find(row.says), std::string::npos);
+    }
     EXPECT_EQ(snapshot(kept), before);
     if (kept)
         return;
@@ -381,7 +382,7 @@ TEST_F(PlArchiveTest, FileFlushedEarlyIsFlushedAgainOnceLinked) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("data\n") == 5);
     file.close();
     FlushPool pool;
-    pool.flushFile(qPrintable(path("file")));
+    pool.flush(UniqueFd(::open(qPrintable(path("file")), O_RDONLY | O_CLOEXEC)), "file");
     ASSERT_TRUE(pool.finish());
     const struct stat flushed = lstatOf(path("file"));
     EXPECT_TRUE(pool.flushed(flushed));
