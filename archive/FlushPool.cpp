@@ -7,11 +7,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <unistd.h>
+#include <iterator>
 
 namespace {
 
-constexpr size_t kMostPending = 64;
+constexpr size_t kMostPending = 256;
 
 timespec changeTime(const struct stat &info) {
 #ifdef Q_OS_MACOS
@@ -78,16 +78,21 @@ void FlushPool::work() {
     for (;;) {
         std::unique_lock lock(mutex_);
         pending_.wait(lock, [this] { return finished_ || !queue_.empty(); });
+        if (queue_.empty() && !batch_.empty())
+            queueBatch(); // the last files: nothing more is coming
         if (queue_.empty())
             return;
-        auto [fd, name, whole] = std::move(queue_.front());
+        Handed handed = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
         room_.notify_one();
-        struct stat info {};
-        if (!whole && writeOut(fd.get()))
+        if (!handed.whole) {
+            writeOut(std::move(handed));
             continue;
-        if (whole && flushToDisk(fd.get())) {
+        }
+        auto &[fd, name, whole] = handed;
+        struct stat info {};
+        if (flushToDisk(fd.get())) {
             if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
                 lock.lock();
                 flushedFiles_.insert_or_assign(info.st_ino, changeTime(info));
@@ -102,24 +107,26 @@ void FlushPool::work() {
     }
 }
 
-// Writing out starts at once, without waiting; whoever takes the count past `kCommitEvery` waits
-// for the commit of everything written so far on the file system, which also reports any file
-// of it that could not be written.
-bool FlushPool::writeOut(int fd) {
-#ifdef Q_OS_LINUX
+// Writing out starts at once, without waiting; the file then joins the batch, which the threads
+// flush together once it is full, or once nothing more is coming.
+void FlushPool::writeOut(Handed handed) {
     struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        return false;
-    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); // a head start; the commit decides
-    {
-        std::scoped_lock lock(mutex_);
-        uncommitted_ += info.st_size;
-        if (uncommitted_ < kCommitEvery)
-            return true;
-        uncommitted_ = 0;
-    }
-    return ::syncfs(fd) == 0;
-#else
-    return flushToDisk(fd);
+    if (::fstat(handed.fd.get(), &info) != 0)
+        return; // left for the pass over the whole tree
+#ifdef Q_OS_LINUX
+    ::sync_file_range(handed.fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE); // a head start only
 #endif
+    handed.whole = true;
+    std::scoped_lock lock(mutex_);
+    batch_.push_back(std::move(handed));
+    batchBytes_ += info.st_size;
+    if (batchBytes_ >= kBatchBytes || batch_.size() >= kBatchFiles)
+        queueBatch();
+}
+
+void FlushPool::queueBatch() {
+    std::move(batch_.begin(), batch_.end(), std::back_inserter(queue_));
+    batch_.clear();
+    batchBytes_ = 0;
+    pending_.notify_all();
 }

@@ -19,8 +19,10 @@ class FlushPool {
   public:
     // Flushes wait for the disk, not the processor: a few more threads than cores still gain.
     static constexpr int kThreads = 4;
-    // How much of the files handed over by `flushFile` goes to disk in one commit, on Linux.
-    static constexpr long long kCommitEvery = 64LL << 20;
+    // Files handed over by `flushFile` are flushed together once they hold this many bytes, or
+    // are this many.
+    static constexpr long long kBatchBytes = 16LL << 20;
+    static constexpr size_t kBatchFiles = 128;
 
     explicit FlushPool(int threads = kThreads);
     ~FlushPool(); // waits for every flush handed over
@@ -31,9 +33,9 @@ class FlushPool {
     // so that few descriptors are open at a time.
     void flush(UniqueFd fd, std::string name);
     // Opens the file at `path`, never through a link, and hands it over; a file that cannot be
-    // opened is left for a later pass. On Linux its writing out only starts, and the file system
-    // commits what was handed over once every `kCommitEvery` bytes: file by file, a journaling
-    // file system would commit once per file, and the extraction would wait for each commit.
+    // opened is left for a later pass. On Linux its writing out starts at once, and it is flushed
+    // with a batch of others: a journaling file system commits a batch once, where file by file
+    // it would commit once per file, and the writer of the next files would wait for each commit.
     void flushFile(const char *path);
     // Waits for every flush handed over; false, with the reasons printed, when one failed.
     bool finish();
@@ -45,20 +47,22 @@ class FlushPool {
     struct Handed {
         UniqueFd fd;
         std::string name;
-        bool whole; // flushed now, rather than written out for a later commit
+        bool whole; // flushed now, rather than written out to join a batch
     };
 
     void hand(Handed handed);
     void work();
-    bool writeOut(int fd);
+    void writeOut(Handed handed);
+    void queueBatch(); // with the lock held
 
     std::mutex mutex_;
     std::condition_variable pending_;
     std::condition_variable room_;
     std::deque<Handed> queue_;
+    std::vector<Handed> batch_;
+    long long batchBytes_ = 0;
     bool finished_ = false;
     bool failed_ = false;
-    long long uncommitted_ = 0;                        // bytes handed over since the last commit
     std::unordered_map<ino_t, timespec> flushedFiles_; // inode and change time, once flushed
     std::vector<std::thread> threads_;
 };

@@ -10,10 +10,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
-#ifndef Q_OS_LINUX
 namespace {
 
 // Regular files only, and only those not flushed already: links are written with the folder that
@@ -37,7 +35,6 @@ bool flushFile(FlushPool &pool, const FlushPool &flushed, int parent, const char
 }
 
 } // namespace
-#endif
 
 bool flushToDisk(int fd) {
 #ifdef Q_OS_MACOS
@@ -49,17 +46,6 @@ bool flushToDisk(int fd) {
 }
 
 bool syncTree(const QByteArray &root, const FlushPool &flushed) {
-#ifdef Q_OS_LINUX
-    // One commit of the file system that holds the tree, files and folders alike: flushed one
-    // by one, a journaling file system commits once for each.
-    Q_UNUSED(flushed)
-    const UniqueFd tree(::open(root.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (tree && ::syncfs(tree.get()) == 0)
-        return true;
-    printErrorLine(QStringLiteral("Cannot write the new bundle to disk: %1: %2")
-                       .arg(QFile::decodeName(root), QString::fromLocal8Bit(std::strerror(errno))));
-    return false;
-#else
     std::string name;
     const UniqueFd parent = openParent(root.toStdString(), name);
     FlushPool pool;
@@ -84,5 +70,4 @@ bool syncTree(const QByteArray &root, const FlushPool &flushed) {
         return false;
     }
     return true;
-#endif
 }

@@ -12,7 +12,6 @@ class FlushPool;
 bool flushToDisk(int fd);
 
 // Flushes every file and folder of the tree at `root` that `flushed` (finished) did not, never
-// through a symbolic link, folders after their contents; on Linux, commits the file system that
-// holds the tree, all of it at once. False, with the reason printed, when the tree could not be
-// flushed.
+// through a symbolic link, folders after their contents. False, with the reason printed, when one
+// could not be flushed.
 bool syncTree(const QByteArray &root, const FlushPool &flushed);
