@@ -11,7 +11,8 @@
 
 namespace {
 
-constexpr size_t kMostPending = 256;
+// Room for two full batches besides the files being handed over.
+constexpr size_t kMostPending = 2 * FlushPool::kBatchFiles;
 
 timespec changeTime(const struct stat &info) {
 #ifdef Q_OS_MACOS
@@ -90,7 +91,8 @@ void FlushPool::work() {
             writeOut(std::move(handed));
             continue;
         }
-        auto &[fd, name, whole] = handed;
+        const UniqueFd &fd = handed.fd;
+        const std::string &name = handed.name;
         struct stat info {};
         if (flushToDisk(fd.get())) {
             if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
