@@ -39,13 +39,8 @@ void FlushPool::flush(UniqueFd fd, std::string name) {
 
 void FlushPool::flushFile(const char *path) {
     UniqueFd file(::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-#ifdef Q_OS_LINUX
-    constexpr bool whole = false;
-#else
-    constexpr bool whole = true;
-#endif
     if (file)
-        hand({std::move(file), path, whole});
+        hand({std::move(file), path, false});
 }
 
 void FlushPool::hand(Handed handed) {
@@ -117,7 +112,7 @@ void FlushPool::writeOut(Handed handed) {
         return; // left for the pass over the whole tree
 #ifdef Q_OS_LINUX
     ::sync_file_range(handed.fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE); // a head start only
-#endif
+#endif // macOS has no way to start the writing out alone
     handed.whole = true;
     std::scoped_lock lock(mutex_);
     batch_.push_back(std::move(handed));

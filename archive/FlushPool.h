@@ -33,9 +33,9 @@ class FlushPool {
     // so that few descriptors are open at a time.
     void flush(UniqueFd fd, std::string name);
     // Opens the file at `path`, never through a link, and hands it over; a file that cannot be
-    // opened is left for a later pass. On Linux its writing out starts at once, and it is flushed
-    // with a batch of others: a journaling file system commits a batch once, where file by file
-    // it would commit once per file, and the writer of the next files would wait for each commit.
+    // opened is left for a later pass. Its writing out starts at once (on Linux), and it is
+    // flushed with a batch of others: a journaling file system commits a batch once, where file by
+    // file it would commit once per file, and the writer of the next files would wait for each.
     void flushFile(const char *path);
     // Waits for every flush handed over; false, with the reasons printed, when one failed.
     bool finish();

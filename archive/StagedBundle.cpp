@@ -97,7 +97,7 @@ bool StagedBundle::swapIn() {
         QByteArray::fromStdString(fs::path(install_.toStdString()).parent_path().string());
     for (const QByteArray &changed : {parent, install_}) {
         const UniqueFd folder(::open(changed.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if ((folder && flushToDisk(folder.get())) || (!folder && errno == ELOOP))
+        if (folder ? flushToDisk(folder.get()) : errno == ELOOP && changed == install_)
             continue; // a bundle that is a link has no way up to keep
         printSystemError(QStringLiteral("Cannot write to disk the folder"), changed);
         // Put back as it was, so that the earlier bundle stays the installed one.
