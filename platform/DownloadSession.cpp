@@ -4,6 +4,7 @@
 #include "platform/CurlLoop.h"
 #include "platform/Log.h"
 #include "platform/PartialDownloads.h"
+#include "platform/ProgressRelay.h"
 #include "platform/ResumeData.h"
 #include "platform/Transport.h"
 
@@ -41,6 +42,7 @@ struct DownloadSession::State {
 
     std::mutex mutex;
     std::unique_ptr<CurlLoop> loop = std::make_unique<CurlLoop>(); // null once stopped
+    std::unique_ptr<ProgressRelay> relay;
 
     // Thread-safe: runs `work` on the loop thread, unless the session is going away.
     void post(std::function<void(CurlLoop &)> work) {
@@ -53,9 +55,12 @@ struct DownloadSession::State {
 
     // Joins the loop thread; afterwards nothing runs there. Never called on that thread.
     void stop() {
-        std::unique_ptr<CurlLoop> stopping; // destroyed after the lock is released
-        std::lock_guard lock(mutex);
-        stopping = std::move(loop);
+        {
+            std::unique_ptr<CurlLoop> stopping; // destroyed after the lock is released
+            std::lock_guard lock(mutex);
+            stopping = std::move(loop);
+        }
+        relay.reset(); // only the loop thread reports
     }
 };
 
@@ -329,7 +334,7 @@ void DownloadTask::Transfer::reportIfDue() {
 void DownloadTask::Transfer::report() {
     const qint64 bytes = std::exchange(unreported, 0);
     lastReport = Clock::now();
-    state->delegate->didWriteData(state->session, task, bytes, offset + received, expected);
+    state->relay->report(task, bytes, offset + received, expected);
 }
 
 void DownloadTask::Transfer::finish(CURLcode result) {
@@ -349,6 +354,7 @@ void DownloadTask::Transfer::deliver() {
     forgetPartialFile(file->fileName(), false); // whole now: nothing left to continue
     if (unreported > 0)
         report();
+    state->relay->drain(); // the progress reaches its end before the file is handed over
     state->delegate->didFinishDownloadingTo(state->session, task, file->fileName());
     discardFile(); // unless the delegate moved it away
     complete(std::nullopt);
@@ -412,6 +418,7 @@ void DownloadTask::Transfer::discardFile() {
 }
 
 void DownloadTask::Transfer::complete(const std::optional<DownloadError> &error) {
+    state->relay->drain();
     state->delegate->didCompleteWithError(state->session, task, error);
 }
 
@@ -419,6 +426,10 @@ DownloadSession::DownloadSession(DownloadSessionDelegate *delegate, DownloadSess
     : state_(std::make_shared<State>()) {
     state_->session = this;
     state_->delegate = delegate;
+    state_->relay = std::make_unique<ProgressRelay>(
+        [state = state_.get()](DownloadTask *task, int64_t bytes, int64_t total, int64_t expected) {
+            state->delegate->didWriteData(state->session, task, bytes, total, expected);
+        });
     state_->folder =
         QDir(options.temporaryFolder.isEmpty() ? QDir::tempPath() : options.temporaryFolder)
             .absolutePath();

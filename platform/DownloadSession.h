@@ -21,8 +21,9 @@ struct DownloadError {
     bool transient = false; // the same request may work later (isTransientFailure)
 };
 
-// The session's callbacks. They all run on the session's own thread (its serial delegate queue),
-// never on the main thread.
+// The session's callbacks, in order and never on the main thread. The progress callback runs on a
+// thread of its own, so that a delegate waiting in it holds back neither the network nor the
+// file; the others run on the session's own thread, each after the progress reported before it.
 class DownloadSessionDelegate {
   public:
     virtual ~DownloadSessionDelegate() = default;

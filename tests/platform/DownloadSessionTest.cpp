@@ -250,6 +250,58 @@ TEST(DownloadSession, NextRunCarriesOnOnlyWithTheSameAddress) {
     }
 }
 
+// A progress callback that waits, as the installer's waits for the main thread to draw it, holds
+// back neither the bytes still to come nor the file they go to.
+TEST(DownloadSession, ProgressThatWaitsHoldsNothingBack) {
+    class WaitingDisplay : public Recorder {
+      public:
+        void didWriteData(DownloadSession *session, DownloadTask *task, int64_t bytes,
+                          int64_t total, int64_t expected) override {
+            std::unique_lock lock(mutex_);
+            if (total < expected)
+                heldBack = !stored_.wait_for(lock, std::chrono::seconds(10),
+                                             [&] { return onDisk_ == expected; });
+            reported_ = total;
+            lock.unlock();
+            Recorder::didWriteData(session, task, bytes, total, expected);
+        }
+        void didFinishDownloadingTo(DownloadSession *session, DownloadTask *task,
+                                    const QString &path) override {
+            {
+                std::lock_guard lock(mutex_);
+                reportedAtFinish = reported_;
+            }
+            Recorder::didFinishDownloadingTo(session, task, path);
+        }
+        void didStoreData(DownloadSession *, DownloadTask *, const QString &,
+                          int64_t bytesOnDisk) override {
+            {
+                std::lock_guard lock(mutex_);
+                onDisk_ = bytesOnDisk;
+            }
+            stored_.notify_all();
+        }
+        std::optional<bool> heldBack; // set by a report made before the body was whole
+        int64_t reportedAtFinish = 0;
+
+      private:
+        std::mutex mutex_;
+        std::condition_variable stored_;
+        int64_t onDisk_ = 0;
+        int64_t reported_ = 0;
+    };
+    QTemporaryDir folder;
+    WaitingDisplay display;
+    DownloadSession session(&display, overPlainHttp(folder));
+    // The last three bytes a tenth of a second apart: a report falls due before the end.
+    RawStub stub({{RawStub::answer("200 OK", "Content-Length: 65536\r\n", content().chopped(3)),
+                   false, content().right(3)}});
+    EXPECT_FALSE(display.run(session.downloadTask(stub.url(QStringLiteral("/a")))));
+    EXPECT_EQ(display.delivered, content());
+    EXPECT_EQ(display.heldBack, false);
+    EXPECT_EQ(display.reportedAtFinish, 65536) << "the file before the progress";
+}
+
 TEST(DownloadSession, FetchesNothingButHttps) {
     QTemporaryDir folder;
     Recorder recorder;
