@@ -60,7 +60,7 @@ struct DownloadSession::State {
             std::lock_guard lock(mutex);
             stopping = std::move(loop);
         }
-        relay.reset(); // only the loop thread reports
+        relay.reset(); // nothing reports once the loop thread is gone
     }
 };
 

@@ -1,5 +1,7 @@
 #include "platform/ProgressRelay.h"
 
+#include <utility>
+
 ProgressRelay::ProgressRelay(Deliver deliver)
     : deliver_(std::move(deliver)), thread_([this] { run(); }) {}
 
