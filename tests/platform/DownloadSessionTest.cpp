@@ -251,7 +251,7 @@ TEST(DownloadSession, NextRunCarriesOnOnlyWithTheSameAddress) {
 }
 
 // A progress callback that waits, as the installer's waits for the main thread to draw it, holds
-// back neither the bytes still to come nor the file they go to.
+// back neither the bytes still to come nor the file they go to; the file waits for the last one.
 TEST(DownloadSession, ProgressThatWaitsHoldsNothingBack) {
     class WaitingDisplay : public Recorder {
       public:
@@ -259,8 +259,10 @@ TEST(DownloadSession, ProgressThatWaitsHoldsNothingBack) {
                           int64_t total, int64_t expected) override {
             std::unique_lock lock(mutex_);
             if (total < expected)
-                heldBack = !stored_.wait_for(lock, std::chrono::seconds(10),
-                                             [&] { return onDisk_ == expected; });
+                heldBack = !changed_.wait_for(lock, std::chrono::seconds(10),
+                                              [&] { return onDisk_ == expected; });
+            else // drawn slowly: the file is handed over only afterwards
+                changed_.wait_for(lock, std::chrono::milliseconds(500), [&] { return finished_; });
             reported_ = total;
             lock.unlock();
             Recorder::didWriteData(session, task, bytes, total, expected);
@@ -270,7 +272,9 @@ TEST(DownloadSession, ProgressThatWaitsHoldsNothingBack) {
             {
                 std::lock_guard lock(mutex_);
                 reportedAtFinish = reported_;
+                finished_ = true;
             }
+            changed_.notify_all();
             Recorder::didFinishDownloadingTo(session, task, path);
         }
         void didStoreData(DownloadSession *, DownloadTask *, const QString &,
@@ -279,16 +283,17 @@ TEST(DownloadSession, ProgressThatWaitsHoldsNothingBack) {
                 std::lock_guard lock(mutex_);
                 onDisk_ = bytesOnDisk;
             }
-            stored_.notify_all();
+            changed_.notify_all();
         }
         std::optional<bool> heldBack; // set by a report made before the body was whole
         int64_t reportedAtFinish = 0;
 
       private:
         std::mutex mutex_;
-        std::condition_variable stored_;
+        std::condition_variable changed_;
         int64_t onDisk_ = 0;
         int64_t reported_ = 0;
+        bool finished_ = false;
     };
     QTemporaryDir folder;
     WaitingDisplay display;
@@ -299,7 +304,7 @@ TEST(DownloadSession, ProgressThatWaitsHoldsNothingBack) {
     EXPECT_FALSE(display.run(session.downloadTask(stub.url(QStringLiteral("/a")))));
     EXPECT_EQ(display.delivered, content());
     EXPECT_EQ(display.heldBack, false);
-    EXPECT_EQ(display.reportedAtFinish, 65536) << "the file before the progress";
+    EXPECT_EQ(display.reportedAtFinish, 65536) << "the file before the last progress";
 }
 
 TEST(DownloadSession, FetchesNothingButHttps) {
