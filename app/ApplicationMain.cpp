@@ -9,7 +9,9 @@
 #include "ui/Accessibility.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QWidget>
 #include <memory>
@@ -39,6 +41,18 @@ void holdBackDisplayMessages(QtMsgType type, const QMessageLogContext &context,
         qtHandler(type, context, message);
 }
 
+// Without a session bus named, D-Bus launches one for the screen reader bridge: it forks the
+// installer, the window waits for that, and a bus it did start outlives the installer while no
+// screen reader is on it. A session's bus, when there is one, is in the runtime folder.
+void keepToTheSessionBus() {
+    if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
+        return;
+    const QByteArray path = QFile::encodeName(
+        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/bus"));
+    // Escaped as D-Bus addresses are: all but letters, digits and "-_/.\*".
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + path.toPercentEncoding("/\\*", "~"));
+}
+
 std::unique_ptr<QApplication> connectToDisplay(int &argc, char **argv) {
     qtHandler = qInstallMessageHandler(holdBackDisplayMessages);
     auto application = std::make_unique<QApplication>(argc, argv);
@@ -51,6 +65,7 @@ std::unique_ptr<QApplication> connectToDisplay(int &argc, char **argv) {
 } // namespace
 
 int applicationMain(int argc, char **argv) {
+    keepToTheSessionBus();
     // A second installer touches neither the release service, the archive nor the bundle.
     SingleInstance instance;
     const bool first = !instance.anotherRuns();
