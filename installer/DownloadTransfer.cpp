@@ -87,7 +87,11 @@ void ViewController::showProgress(double fraction) {
         fraction = 0;
     fraction = std::min(fraction, 1.0);
     const QString shown = fixedText(fraction * 100, 0);
-    replaceText(percent(), shown + QLatin1Char('%'));
+    const QString percentText = shown + QLatin1Char('%');
+    // Most reports leave the percentage as it was; laid out again, it would keep the download
+    // waiting for nothing to see.
+    if (percent()->toPlainText() != percentText)
+        replaceText(percent(), percentText);
     setFrame(customProgress(), QRectF(0, 0, rootWidth() * fraction, kBarHeight));
     customProgress()->setPercent(shown.toInt());
 }
