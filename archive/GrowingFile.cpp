@@ -74,7 +74,11 @@ void GrowingFile::hash(const void *bytes, ssize_t size, int64_t offset) {
 }
 
 bool GrowingFile::hashUpTo(int64_t end) {
-    std::vector<char> block(1 << 20);
+    // Usually the extraction has read it all. Memory new to the process costs a fault on every
+    // page, and this runs between the last byte and the new bundle.
+    if (hashed_ >= end)
+        return true;
+    std::vector<char> block(64 << 10);
     while (hashed_ < end) {
         const ssize_t read =
             ::pread(file_.get(), block.data(),
