@@ -136,9 +136,9 @@ void ViewController::afterFailedTransfer(const DownloadError &error) {
 
 void ViewController::resumeTransfer(const std::optional<QByteArray> &resumeData) {
     telling_ = false;
-    std::shared_ptr<DownloadTask> task = resumeData
-                                             ? urlSession()->downloadTaskWithResumeData(*resumeData)
-                                             : urlSession()->downloadTask(archiveUrl_, statement_ ? statement_->length : -1);
+    std::shared_ptr<DownloadTask> task =
+        resumeData ? urlSession()->downloadTaskWithResumeData(*resumeData)
+                   : urlSession()->downloadTask(archiveUrl_, statement_ ? statement_->length : -1);
     setDownloadTask(task);
     if (task)
         task->resume();
