@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QShortcut>
-#include <QStandardPaths>
 #include <QStringList>
 #include <QWidget>
 #include <memory>
@@ -44,11 +43,10 @@ void holdBackDisplayMessages(QtMsgType type, const QMessageLogContext &context,
 // Without a session bus named, D-Bus launches one for the screen reader bridge: it forks the
 // installer, the window waits for that, and a bus it did start outlives the installer while no
 // screen reader is on it. A session's bus, when there is one, is in the runtime folder.
-void keepToTheSessionBus() {
-    if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
+void keepToTheSessionBus(const QString &runtimeFolder) {
+    if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS") || runtimeFolder.isEmpty())
         return;
-    const QByteArray path = QFile::encodeName(
-        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/bus"));
+    const QByteArray path = QFile::encodeName(runtimeFolder + QStringLiteral("/bus"));
     // Escaped as D-Bus addresses are: all but letters, digits and "-_/.\*".
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + path.toPercentEncoding("/\\*", "~"));
 }
@@ -65,9 +63,9 @@ std::unique_ptr<QApplication> connectToDisplay(int &argc, char **argv) {
 } // namespace
 
 int applicationMain(int argc, char **argv) {
-    keepToTheSessionBus();
     // A second installer touches neither the release service, the archive nor the bundle.
     SingleInstance instance;
+    keepToTheSessionBus(instance.folder());
     const bool first = !instance.anotherRuns();
     // Asked at once, on the shared session's thread, while the application object and the window
     // are built; the start sequence waits for the answer where it always has.

@@ -18,6 +18,8 @@ class SingleInstance {
     void askRunningToRaise();
     // Brings `window` to the front whenever a later installer asks (when this one is guarded).
     void raiseOnRequest(QWidget *window);
+    // The user's runtime folder, where the lock is; empty when there is none the user owns.
+    const QString &folder() const { return folder_; }
 
   private:
     const QString folder_;
