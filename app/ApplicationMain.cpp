@@ -6,6 +6,7 @@
 #include "app/WindowStyle.h"
 #include "installer/ViewController.h"
 #include "platform/Log.h"
+#include "platform/MainQueue.h"
 #include "ui/Accessibility.h"
 
 #include <QApplication>
@@ -67,16 +68,20 @@ int applicationMain(int argc, char **argv) {
     SingleInstance instance;
     keepToTheSessionBus(instance.folder());
     const bool first = !instance.anotherRuns();
-    // Asked at once, on the shared session's thread, while the application object and the window
-    // are built; the start sequence waits for the answer where it always has.
-    std::future<LookupOutcome> release;
-    if (first)
-        release = lookUpLatestRelease(compiledDeployment(), ControllerTimings().requestTimeoutMs);
-    const std::unique_ptr<QApplication> application = connectToDisplay(argc, argv);
-    // The window's Wayland app id and X11 class, matched by the installer's desktop entry.
+    // The window's Wayland app id and X11 class, matched by the installer's desktop entry; the
+    // names also place the settings and the downloads, which the lookup below may reach.
     QGuiApplication::setDesktopFileName(QStringLiteral("plimbo-installer"));
     QApplication::setApplicationName(QStringLiteral("plimbo-installer"));
     QApplication::setOrganizationName(QStringLiteral("plimbo"));
+    // The controller lives until the process ends. Its lookup, and the transfer it starts, run
+    // while the application object and the window are built; their news waits for the window.
+    ViewController *controller = nullptr;
+    if (first) {
+        prepareMainQueue();
+        controller = new ViewController;
+        controller->lookUpAtLaunch();
+    }
+    const std::unique_ptr<QApplication> application = connectToDisplay(argc, argv);
 #ifdef Q_OS_MACOS
     QApplication::setQuitOnLastWindowClosed(false);
 #endif
@@ -89,9 +94,6 @@ int applicationMain(int argc, char **argv) {
                      &AppDelegate::applicationWillTerminate);
     installAccessibility();
 
-    // The controller and the window live until the process ends.
-    auto *controller = new ViewController;
-    controller->setReleaseLookup(std::move(release));
     QWidget *window = makeInstallerWindow(controller);
     instance.raiseOnRequest(window);
     auto *quit = new QShortcut(QKeySequence::Quit, window);

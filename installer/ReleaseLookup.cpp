@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/SharedSession.h"
+#include "system/Places.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -63,8 +64,30 @@ std::future<LookupOutcome> lookUpLatestRelease(const Deployment &deployment, int
     return holder->get_future();
 }
 
-void ViewController::setReleaseLookup(std::future<LookupOutcome> lookup) {
-    releaseLookup_ = std::move(lookup);
+void ViewController::lookUpAtLaunch() {
+    prepareInstallation();
+    auto answered = std::make_shared<std::promise<LookupOutcome>>();
+    releaseLookup_ = answered->get_future();
+    lookUpLatestRelease(deployment_, timings_.requestTimeoutMs,
+                        [this, answered](const LookupOutcome &outcome) {
+                            startedFromAnswer_ = startFromAnswer(outcome);
+                            answered->set_value(outcome);
+                        });
+}
+
+// On the lookup's thread, before the start sequence has its answer: nothing here is told, for
+// the window may not be up yet. A release refused, or a bundle that cannot be put in place, is
+// looked at again by the start sequence, which tells why.
+bool ViewController::startFromAnswer(const LookupOutcome &outcome) {
+    if (!outcome.release)
+        return false;
+    StatementCheck check = checkRelease(*outcome.release);
+    if (!check.fault.isEmpty() ||
+        !prepareInstallFolders(deployment_.installPath, deployment_.archivePath).isEmpty())
+        return false;
+    statement_ = std::move(check.statement);
+    startTransfer(outcome.release->archiveUrl);
+    return true;
 }
 
 std::optional<QUrl> ViewController::fetchLatestReleaseURL() {
@@ -72,7 +95,18 @@ std::optional<QUrl> ViewController::fetchLatestReleaseURL() {
     std::future<LookupOutcome> answered =
         releaseLookup_.valid() ? std::move(releaseLookup_)
                                : lookUpLatestRelease(deployment_, timings_.requestTimeoutMs);
-    return takeLookupOutcome(answered.get());
+    const LookupOutcome outcome = answered.get();
+    if (startedFromAnswer_)
+        return std::nullopt;
+    return takeLookupOutcome(outcome);
+}
+
+StatementCheck ViewController::checkRelease(const Release &release) const {
+    if (deployment_.updatePublicKey.isEmpty())
+        return {};
+    return checkStatement(release.statement, release.signature, deployment_.updatePublicKey,
+                          {releaseStore, deployment_.releasePlatform, highestInstalledVersion(),
+                           QDateTime::currentDateTimeUtc()});
 }
 
 std::optional<QUrl> ViewController::takeLookupOutcome(const LookupOutcome &outcome) {
@@ -85,18 +119,13 @@ std::optional<QUrl> ViewController::takeLookupOutcome(const LookupOutcome &outco
     }
     // With a key built in, only a release the maker signed for this installer, no older than
     // what it installed before and not expired, is downloaded at all.
-    if (!deployment_.updatePublicKey.isEmpty()) {
-        const StatementCheck check = checkStatement(
-            outcome.release->statement, outcome.release->signature, deployment_.updatePublicKey,
-            {releaseStore, deployment_.releasePlatform, highestInstalledVersion(),
-             QDateTime::currentDateTimeUtc()});
-        if (!check.statement) {
-            printErrorLine(check.fault);
-            refuseRelease(check.fault);
-            return std::nullopt;
-        }
-        statement_ = check.statement;
+    StatementCheck check = checkRelease(*outcome.release);
+    if (!check.fault.isEmpty()) {
+        printErrorLine(check.fault);
+        refuseRelease(check.fault);
+        return std::nullopt;
     }
+    statement_ = std::move(check.statement);
     return outcome.release->archiveUrl;
 }
 

@@ -38,6 +38,5 @@ struct LookupOutcome {
 // once; `done` runs on the shared session's thread.
 void lookUpLatestRelease(const Deployment &deployment, int timeoutMs,
                          std::function<void(const LookupOutcome &)> done);
-// The same as a future. The installer starts it when the process starts, so that it runs while
-// the application and its window are built.
+// The same as a future.
 std::future<LookupOutcome> lookUpLatestRelease(const Deployment &deployment, int timeoutMs);

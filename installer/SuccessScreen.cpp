@@ -80,7 +80,7 @@ void addInstalledToMenu(const QString &installPath) {
 
 void ViewController::showSuccessScreen() {
     addInstalledToMenu(deployment_.installPath);
-    QWidget *window = view_->window();
+    QWidget *window = view()->window();
     const QRect old = window->geometry();
     // About the old centre, truncated toward zero like the window system's own arithmetic.
     QRect target(int(std::trunc(old.x() + (old.width() - kPanelSize.width()) * 0.5)),
@@ -91,19 +91,19 @@ void ViewController::showSuccessScreen() {
 
     removeAnimation(imageView(), QStringLiteral("rotateAnimation"));
     const QList<QWidget *> kept = {imageView_, text_, percent_, customProgress_};
-    for (QWidget *child : view_->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+    for (QWidget *child : view()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         child->hide();
         child->setParent(nullptr);
         if (!kept.contains(child))
             delete child; // the track and anything else only the root view held
     }
 
-    if (window != view_)
+    if (window != view())
         animateWindowFrame(window, target, timings_.windowAnimationMs);
 
     QPushButton *button = makeOkButton();
     connect(button, &QPushButton::clicked, this, [this, button] { launchPlimbo(button); });
-    addSubview(view_, button);
+    addSubview(view(), button);
     // Return, Enter and Space press it, and a screen reader reads the panel with it.
     button->setDefault(true);
     button->setAccessibleDescription(QStringLiteral(
@@ -113,10 +113,10 @@ void ViewController::showSuccessScreen() {
         makeCentredLine(QStringLiteral("Click OK and start to explore spaces in Plimbo"),
                         QStringLiteral("Rubik-Regular"), 14,
                         hexColor(QStringLiteral("#FFFFFF"), 0.6), QRectF(0, 84, 378, 14));
-    addSubview(view_, successSubtitle_);
-    addSubview(view_, makeCentredLine(QStringLiteral("The installation was successful"),
-                                      QStringLiteral("Rubik-Medium"), 16, Qt::white,
-                                      QRectF(0, 110, 378, 16)));
+    addSubview(view(), successSubtitle_);
+    addSubview(view(), makeCentredLine(QStringLiteral("The installation was successful"),
+                                       QStringLiteral("Rubik-Medium"), 16, Qt::white,
+                                       QRectF(0, 110, 378, 16)));
 }
 
 void ViewController::launchPlimbo(QObject *) {
@@ -135,7 +135,7 @@ void ViewController::launchPlimbo(QObject *) {
     }
     // The application is on its way; the hits still travelling (this one among them) get a
     // moment to leave before the installer ends, the window already gone.
-    view_->window()->hide();
+    view()->window()->hide();
     SharedSession::shared().waitForPending(2000);
     terminateProcess(0);
 }

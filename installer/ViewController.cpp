@@ -25,7 +25,7 @@ constexpr double kLogoRoom = 96; // the logo turned by 45 degrees
 } // namespace
 
 ViewController::ViewController(Deployment deployment, ControllerTimings timings)
-    : ViewController(new RootView, std::move(deployment), timings) {}
+    : ViewController(nullptr, std::move(deployment), timings) {}
 
 ViewController::ViewController(QWidget *rootView, Deployment deployment, ControllerTimings timings)
     : startTime(std::chrono::system_clock::now()), deployment_(std::move(deployment)),
@@ -41,13 +41,19 @@ ViewController::~ViewController() {
             delete view;
 }
 
-double ViewController::rootWidth() const {
-    return view_->width();
+QWidget *ViewController::view() {
+    if (!view_)
+        view_ = new RootView;
+    return view_;
 }
 
-// The transfer starts before the views are built: its first news reaches them through the main
-// queue, once the window is up.
-void ViewController::viewDidLoad() {
+double ViewController::rootWidth() {
+    return view()->width();
+}
+
+void ViewController::prepareInstallation() {
+    if (plArchive)
+        return;
     plArchive = std::make_unique<PlArchive>(deployment_.archivePath, deployment_.installPath);
 
     GaEvent::Environment analytics;
@@ -57,18 +63,23 @@ void ViewController::viewDidLoad() {
         std::make_unique<GaEvent>(deployment_.measurementId, QStringLiteral("2oe4k0"),
                                   QStringLiteral("ccd.NbB"), QStringLiteral("Plimbo Mac Installer"),
                                   deployment_.siteOrigin, QStringLiteral("1.0.0"), analytics);
+}
 
+// The transfer starts before the views are built: its first news reaches them through the main
+// queue, once the window is up.
+void ViewController::viewDidLoad() {
+    prepareInstallation();
     if (const std::optional<QUrl> url = fetchLatestReleaseURL())
         startInstallation(*url);
 
-    addSubview(view_, imageView());
+    addSubview(view(), imageView());
     startSpinning(imageView());
-    addSubview(view_, text());
-    addSubview(view_, percent());
+    addSubview(view(), text());
+    addSubview(view(), percent());
     auto *track = new Backgroud;
     setFrame(track, QRectF(0, 0, rootWidth(), kBarHeight));
-    addSubview(view_, track);
-    addSubview(view_, customProgress());
+    addSubview(view(), track);
+    addSubview(view(), customProgress());
 
     auto *timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &ViewController::calcSpeed);
@@ -76,8 +87,8 @@ void ViewController::viewDidLoad() {
 }
 
 void ViewController::viewWillAppear() {
-    styleInstallerWindow(view_);
-    QPalette palette = view_->palette();
+    styleInstallerWindow(view());
+    QPalette palette = view()->palette();
     palette.setColor(QPalette::Window, hexColor(QStringLiteral("#191B1D"), 1.0));
     view_->setPalette(palette);
     view_->setAutoFillBackground(true);

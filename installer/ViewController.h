@@ -49,15 +49,20 @@ class ViewController : public QObject, public DownloadSessionDelegate {
                    ControllerTimings timings = {});
     ~ViewController() override;
 
-    QWidget *view() const { return view_; }
+    // Made on first use when none was given: the controller may start before the application
+    // object, which widgets need.
+    QWidget *view();
 
+    // Asks for the latest release at once, before the window exists: a release that may be
+    // installed starts the transfer on the lookup's thread as soon as the answer is in, while the
+    // window is still being built. Anything else waits for the start sequence, which tells it.
+    void lookUpAtLaunch();
     void viewDidLoad();
     void viewWillAppear();
     void calcSpeed();
+    // Waits for the lookup (lookUpAtLaunch's, or one of its own): the archive's address, or none
+    // when there is no release to install (told) or its transfer started from the answer.
     std::optional<QUrl> fetchLatestReleaseURL();
-    // A lookup started before the controller, which fetchLatestReleaseURL() then waits for
-    // instead of starting its own.
-    void setReleaseLookup(std::future<LookupOutcome> lookup);
     void showSuccessScreen();
     // 1 once the installed application could not be started, else 0: how the process ends.
     int exitStatus() const { return launchFailed_ ? 1 : 0; }
@@ -105,7 +110,12 @@ class ViewController : public QObject, public DownloadSessionDelegate {
   private:
     static constexpr double kBarHeight = 17.0; // the progress bar and its track
 
-    double rootWidth() const;
+    double rootWidth();
+    // The archive and the analytics, which the transfer needs; once.
+    void prepareInstallation();
+    // Without a key built in, every release may be installed; with one, what its statement allows.
+    StatementCheck checkRelease(const Release &release) const;
+    bool startFromAnswer(const LookupOutcome &outcome);
     std::optional<QUrl> takeLookupOutcome(const LookupOutcome &outcome);
     void lookUpAgain();
     void startInstallation(const QUrl &url);
@@ -137,6 +147,7 @@ class ViewController : public QObject, public DownloadSessionDelegate {
     // Reading the current download as it lands; on the session's thread only.
     std::unique_ptr<StreamedExtraction> extraction_;
     std::future<LookupOutcome> releaseLookup_;
+    bool startedFromAnswer_ = false; // set before releaseLookup_ has its answer
     // The maker's word on the archive, from the release answer, before the transfer starts.
     std::optional<ReleaseStatement> statement_;
     QUrl archiveUrl_;

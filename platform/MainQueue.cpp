@@ -15,8 +15,8 @@ namespace {
 class MainQueue : public QObject {
     Q_OBJECT
   public:
-    // Made on the main thread as the application object starts (below), so that it belongs to
-    // that thread before any other thread can post to it; never destroyed, as late posts may come.
+    // Made on the main thread before any other thread can post to it (prepareMainQueue), so that
+    // it belongs to that thread; never destroyed, as late posts may come.
     static MainQueue &instance() {
         static MainQueue *queue = new MainQueue;
         return *queue;
@@ -50,16 +50,16 @@ class MainQueue : public QObject {
     std::deque<std::function<void()>> pending_;
 };
 
-void createMainQueue() {
+} // namespace
+
+void prepareMainQueue() {
     MainQueue::instance();
 }
 
-} // namespace
-
-Q_COREAPP_STARTUP_FUNCTION(createMainQueue)
+Q_COREAPP_STARTUP_FUNCTION(prepareMainQueue)
 
 void runOnMainSync(std::function<void()> work) {
-    Q_ASSERT(QThread::currentThread() != QCoreApplication::instance()->thread());
+    Q_ASSERT(QThread::currentThread() != MainQueue::instance().thread());
     std::promise<void> done;
     std::future<void> finished = done.get_future();
     MainQueue::instance().post([&work, &done] {

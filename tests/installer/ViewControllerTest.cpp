@@ -99,6 +99,32 @@ TEST(ViewController, FailuresAreToldAndTheTransientTriedAgain) {
     EXPECT_FALSE(controller.downloadTask());
 }
 
+// Asked at launch, a release starts its transfer from the answer, with no window and no event
+// loop yet; the start sequence then starts no second one, and what became of it is told.
+TEST(ViewController, TransferStartsFromTheAnswerAtLaunch) {
+    RawStub stub(
+        {{RawStub::answer("200 OK", "", R"({"updateUrl":"https://127.0.0.1:1/Plimbo.tar.gz"})")}});
+    QTemporaryDir folder;
+    Deployment deployment = compiledDeployment();
+    deployment.releaseService = stub.url({}).toString();
+    deployment.installPath = folder.filePath("Plimbo.app");
+    ViewController controller(deployment, ControllerTimings{.resumeDelayMs = 60000});
+    controller.lookUpAtLaunch();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!controller.downloadTask() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::shared_ptr<DownloadTask> started = controller.downloadTask();
+    ASSERT_TRUE(started);
+
+    controller.view()->resize(500, 300);
+    controller.viewDidLoad();
+    EXPECT_EQ(controller.downloadTask(), started);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return controller.text()->toPlainText().startsWith("The download failed: "); },
+        10000))
+        << controller.text()->toPlainText().toStdString();
+}
+
 // An application that cannot be started is told on the panel, and the installer does not end as
 // if it had worked.
 TEST(ViewController, FailedLaunchIsToldAndNotASuccess) {
