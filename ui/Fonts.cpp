@@ -3,6 +3,9 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHash>
+#include <QResource>
+#include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -18,32 +21,33 @@ constexpr Face kFaces[] = {
     {"Rubik-Bold", QFont::Bold},
 };
 
-// Name -> the loaded family at the face's weight. Loaded when a face is first asked for, on the
-// main thread, so that start-up does not wait for faces the first screen may not need yet.
-const QHash<QString, QFont> &loadedFaces() {
-    static const QHash<QString, QFont> faces = [] {
-        QHash<QString, QFont> loaded;
-        for (const Face &face : kFaces) {
-            const QString name = QString::fromLatin1(face.name);
-            const int id =
-                QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/%1.ttf").arg(name));
-            const QStringList families = QFontDatabase::applicationFontFamilies(id);
-            if (families.isEmpty())
-                continue;
-            QFont font(families.first());
-            font.setWeight(face.weight);
-            font.setStyle(QFont::StyleNormal);
-            loaded.insert(name, font);
-        }
+// The family of the face named `name` at its weight, or nothing. Each face is loaded when it is
+// first asked for, on the main thread: the first screen needs two of the four. Its bytes are the
+// program's own, stored uncompressed, which neither Qt nor FreeType then copies.
+std::optional<QFont> loadedFace(const QString &name) {
+    static QHash<QString, std::optional<QFont>> faces;
+    if (const auto known = faces.constFind(name); known != faces.cend())
+        return *known;
+    std::optional<QFont> &loaded = faces[name];
+    const Face *face = std::find_if(std::begin(kFaces), std::end(kFaces),
+                                    [&](const Face &known) { return name == known.name; });
+    if (face == std::end(kFaces))
         return loaded;
-    }();
-    return faces;
+    const QResource bytes(QStringLiteral(":/fonts/%1.ttf").arg(name));
+    const QStringList families = QFontDatabase::applicationFontFamilies(
+        QFontDatabase::addApplicationFontFromData(bytes.uncompressedData()));
+    if (families.isEmpty())
+        return loaded;
+    loaded.emplace(families.first());
+    loaded->setWeight(face->weight);
+    loaded->setStyle(QFont::StyleNormal);
+    return loaded;
 }
 
 } // namespace
 
 QFont namedFont(const QString &name, double pointSize) {
-    QFont font = loadedFaces().value(name, QGuiApplication::font());
+    QFont font = loadedFace(name).value_or(QGuiApplication::font());
     font.setPixelSize(std::max(1, qRound(pointSize)));
     return font;
 }
