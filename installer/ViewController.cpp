@@ -87,11 +87,12 @@ void ViewController::viewDidLoad() {
 }
 
 void ViewController::viewWillAppear() {
-    styleInstallerWindow(view());
-    QPalette palette = view()->palette();
+    QWidget *root = view();
+    styleInstallerWindow(root);
+    QPalette palette = root->palette();
     palette.setColor(QPalette::Window, hexColor(QStringLiteral("#191B1D"), 1.0));
-    view_->setPalette(palette);
-    view_->setAutoFillBackground(true);
+    root->setPalette(palette);
+    root->setAutoFillBackground(true);
 }
 
 ImageView *ViewController::imageView() {

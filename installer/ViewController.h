@@ -41,7 +41,7 @@ struct ControllerTimings {
 class ViewController : public QObject, public DownloadSessionDelegate {
     Q_OBJECT
   public:
-    // Makes its own root view, as when the window is built in code.
+    // Makes its own root view (on first use), as when the window is built in code.
     explicit ViewController(Deployment deployment = compiledDeployment(),
                             ControllerTimings timings = {});
     // Takes a root view made elsewhere, as when an interface file supplies it.
