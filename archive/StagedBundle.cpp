@@ -1,6 +1,7 @@
 #include "archive/StagedBundle.h"
 
 #include "archive/RemoveTree.h"
+#include "archive/SpreadFolders.h"
 #include "archive/SyncTree.h"
 #include "archive/UniqueFd.h"
 #include "platform/Log.h"
@@ -57,6 +58,7 @@ StagedBundle::StagedBundle(const QByteArray &installPath) : install_(installPath
         printSystemError(QStringLiteral("Cannot create"), folder);
         return;
     }
+    spreadSubfolders(folder.constData()); // the bundle's own folder, the first of many
     folder_ = folder;
     path_ = folder + '/' + QByteArray::fromStdString(install.filename().string());
 }

@@ -1,6 +1,7 @@
 #include "archive/SyncTree.h"
 
 #include "archive/FlushPool.h"
+#include "archive/SpreadFolders.h"
 #include "archive/TreeWalk.h"
 #include "platform/Log.h"
 
@@ -56,6 +57,7 @@ bool syncTree(const QByteArray &root, const FlushPool &flushed) {
             return flushFile(pool, flushed, parent, entry, type);
         },
         [&pool](int, const char *entry, int folder) {
+            stopSpreading(folder);
             UniqueFd own(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
             if (!own)
                 return false;

@@ -2,6 +2,7 @@
 
 #include "archive/EntryQueue.h"
 #include "archive/FlushPool.h"
+#include "archive/SpreadFolders.h"
 #include "platform/Log.h"
 
 #include <QFile>
@@ -79,6 +80,8 @@ Extraction writeEntries(EntryQueue &queue, archive *writer, FlushPool &written) 
                 outcome = Extraction::Failed;
             } else if (!roomFor(open.get())) {
                 outcome = Extraction::Fatal;
+            } else if (archive_entry_filetype(open.get()) == AE_IFDIR) {
+                spreadSubfolders(archive_entry_pathname(open.get()));
             }
         } else if (writing) {
             const Extraction block = writeBlock(writer, *piece);
