@@ -9,5 +9,5 @@
 
 // Marks the folder at `path` while its subfolders are made.
 void spreadSubfolders(const char *path);
-// Unmarks the open `folder` once they are, so that the bundle keeps the flags it was archived with.
+// Unmarks the open `folder` once they are: the installed bundle's folders carry no mark of it.
 void stopSpreading(int folder);

@@ -58,7 +58,7 @@ StagedBundle::StagedBundle(const QByteArray &installPath) : install_(installPath
         printSystemError(QStringLiteral("Cannot create"), folder);
         return;
     }
-    spreadSubfolders(folder.constData()); // the bundle's own folder, the first of many
+    spreadSubfolders(folder.constData()); // the bundle's own folder is spread too
     folder_ = folder;
     path_ = folder + '/' + QByteArray::fromStdString(install.filename().string());
 }
