@@ -1,23 +1,20 @@
 #include "archive/SpreadFolders.h"
 
+#ifdef __linux__
 #include "archive/UniqueFd.h"
 
 #include <fcntl.h>
-#ifdef __linux__
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#endif
 
 namespace {
 
-void markTopOfTree([[maybe_unused]] int folder, [[maybe_unused]] bool top) {
-#ifdef FS_TOPDIR_FL
+void markTopOfTree(int folder, bool top) {
     int flags = 0;
     if (::ioctl(folder, FS_IOC_GETFLAGS, &flags) != 0 || bool(flags & FS_TOPDIR_FL) == top)
         return;
     flags ^= FS_TOPDIR_FL;
     ::ioctl(folder, FS_IOC_SETFLAGS, &flags);
-#endif
 }
 
 } // namespace
@@ -31,3 +28,8 @@ void spreadSubfolders(const char *path) {
 void stopSpreading(int folder) {
     markTopOfTree(folder, false);
 }
+#else
+// Elsewhere file systems place folders their own way.
+void spreadSubfolders(const char *) {}
+void stopSpreading(int) {}
+#endif
