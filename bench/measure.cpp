@@ -1,17 +1,20 @@
 // bench_measure [--before CMD] [--check CMD] [--until PATH] NAME RUNS -- OURS... -- REFERENCE...
 // Runs the two commands alternately, RUNS times each, then prints one Markdown table row each for
 // wall time, CPU time (user + system) and peak RSS: both sides' median (min–max, spread) and the
-// ratio of the medians, a side's spread being (max - min) / median. --before runs in /bin/sh
-// before every run, --check after each side's first run and must succeed; with --until a run
-// ends, the command stopped, once PATH exists. The commands' standard output goes to standard
-// error, so that standard output holds the rows alone.
-// Without Qt: on Linux a child's peak RSS starts at that of the process that spawned it.
+// ratio of the medians, a side's spread being (max - min) / median. Where /proc/stat tells it, a
+// fourth row gives the machine's busy CPU time over the run, every process's: the server's and the
+// kernel's writeback count too, which bounds what two sides on the same cores can gain. --before
+// runs in /bin/sh before every run, --check after each side's first run and must succeed; with
+// --until a run ends, the command stopped, once PATH exists. The commands' standard output goes to
+// standard error, so that standard output holds the rows alone. Without Qt: on Linux a child's peak
+// RSS starts at that of the process that spawned it.
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <spawn.h>
 #include <string>
@@ -26,7 +29,7 @@ extern char **environ;
 namespace {
 
 struct Cost {
-    double wall = 0, cpu = 0, rssMiB = 0;
+    double wall = 0, cpu = 0, rssMiB = 0, machineCpu = 0;
 };
 
 [[noreturn]] void fail(const std::string &message) {
@@ -43,10 +46,25 @@ double seconds(const timeval &time) {
     return double(time.tv_sec) + double(time.tv_usec) / 1e6;
 }
 
+// Seconds the machine's cores have been busy since its start (idle and I/O wait left out); -1
+// where /proc/stat is not there.
+double machineBusySeconds() {
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    if (!(stat >> cpu) || cpu != "cpu")
+        return -1;
+    double busy = 0, ticks = 0;
+    for (int field = 0; field < 8 && stat >> ticks; ++field)
+        if (field != 3 && field != 4)
+            busy += ticks;
+    return busy / double(sysconf(_SC_CLK_TCK));
+}
+
 Cost measure(const std::vector<char *> &command, const std::string &until) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+    const double busyBefore = machineBusySeconds();
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
     if (posix_spawnp(&pid, command[0], &actions, nullptr, command.data(), environ) != 0)
@@ -60,14 +78,15 @@ Cost measure(const std::vector<char *> &command, const std::string &until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double machineCpu = busyBefore < 0 ? -1 : machineBusySeconds() - busyBefore;
     if (arrived) {
         kill(pid, SIGTERM);
         wait4(pid, &status, 0, &usage);
     } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         fail(std::string(command[0]) + " failed");
     }
-    return {wall, seconds(usage.ru_utime) + seconds(usage.ru_stime),
-            double(usage.ru_maxrss) / 1024};
+    return {wall, seconds(usage.ru_utime) + seconds(usage.ru_stime), double(usage.ru_maxrss) / 1024,
+            machineCpu};
 }
 
 void printRow(const std::string &name, const char *measure, const char *unit, double Cost::*field,
@@ -118,9 +137,11 @@ int main(int argc, char **argv) {
             const int side = (run + turn) % 2; // neither side always meets the warmer cache
             shell(options["--before"]);
             const Cost cost = measure(commands[side], options["--until"]);
-            std::fprintf(stderr, "%s, run %d, %-9s wall %.3f s, CPU %.3f s, peak RSS %.1f MiB\n",
+            std::fprintf(stderr,
+                         "%s, run %d, %-9s wall %.3f s, CPU %.3f s, peak RSS %.1f MiB, machine "
+                         "CPU %.2f s\n",
                          name.c_str(), run + 1, side ? "reference" : "ours", cost.wall, cost.cpu,
-                         cost.rssMiB);
+                         cost.rssMiB, cost.machineCpu);
             if (run == 0)
                 shell(options["--check"]);
             costs[side].push_back(cost);
@@ -129,4 +150,6 @@ int main(int argc, char **argv) {
     printRow(name, "wall", "s", &Cost::wall, costs);
     printRow(name, "CPU", "s", &Cost::cpu, costs);
     printRow(name, "peak RSS", "MiB", &Cost::rssMiB, costs);
+    if (costs[0].front().machineCpu >= 0)
+        printRow(name, "machine CPU, every process", "s", &Cost::machineCpu, costs);
 }
